@@ -1,0 +1,60 @@
+/* Public C interface shared by the omega and alpha client libraries: where
+ * the servers are found (environment), RPC program numbering and transport,
+ * and the bounded string routines through which every text enters a record.
+ * The wire types themselves are declared in the generated common.h.
+ *
+ * A program using these libraries should ignore SIGPIPE: a call on a handle
+ * whose server has gone away otherwise kills the process. */
+#ifndef RPCCOMMON_H
+#define RPCCOMMON_H
+
+#include "common.h"
+
+#ifdef __cplusplus
+#define RPCLIB_NOEXCEPT noexcept
+extern "C" {
+#else
+#define RPCLIB_NOEXCEPT
+#endif
+
+/* Base program numbers; the offset of QUIRVERPCOFFSET is added. */
+#define OMEGA_PROGRAM_BASE 16011931L
+#define ALPHA_PROGRAM_BASE 16011967L
+#define RPC_CALL_TIMEOUT_SECONDS 25
+
+/* Host names. Each returns a NUL-terminated name that the caller does not
+ * free: localhost() is LOCALHOST (read once, at most 35 characters) or
+ * "localhost"; the others return their variable's value when it is set and
+ * not empty (read on every call), else localhost(). */
+char *localhost(void) RPCLIB_NOEXCEPT;
+char *omegahost(void) RPCLIB_NOEXCEPT;
+char *alphahost(void) RPCLIB_NOEXCEPT;
+char *lambdahost(void) RPCLIB_NOEXCEPT;
+char *gammahost(void) RPCLIB_NOEXCEPT;
+char *thetahost(void) RPCLIB_NOEXCEPT;
+char *pihost(void) RPCLIB_NOEXCEPT;
+
+/* base + the signed offset read once from QUIRVERPCOFFSET ("%ld"). */
+long rpc_prog_nr(long base) RPCLIB_NOEXCEPT;
+/* RPCTRANSPORT, or "tcp" when unset; an empty value stays empty. */
+char *rpc_transport(void) RPCLIB_NOEXCEPT;
+
+/* Copies at most count characters of src and always terminates, so dest
+ * needs count + 1 bytes; a shorter src is copied with its NUL and the bytes
+ * behind it are left alone. A negative count copies nothing but the NUL. */
+void my_strncpy(char *dest, const char *src, short count) RPCLIB_NOEXCEPT;
+/* my_strncpy of the variable's value, or the empty text when it is unset. */
+void my_getenv(const char *name, short count, char *dest) RPCLIB_NOEXCEPT;
+/* Strips one pair of enclosing quotes (' or "), and the white space outside
+ * them. Writes into dest, or into a static buffer of 1000 characters when
+ * dest is NULL; returns the buffer used, or NULL when src is NULL. When the
+ * text is not quoted, dest receives it whole (dest must have room). */
+char *unquote(const char *src, char *dest) RPCLIB_NOEXCEPT;
+int Maximum(int a, int b) RPCLIB_NOEXCEPT;
+int Minimum(int a, int b) RPCLIB_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

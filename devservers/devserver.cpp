@@ -1,0 +1,295 @@
+// Shared machinery of the development servers (see devserver.hpp).
+#include "devserver.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <rpc/pmap_clnt.h>
+#include <rpc/rpcb_clnt.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace devserver {
+
+namespace {
+volatile sig_atomic_t g_stop = 0;
+Directives g_directives;
+
+void on_signal(int) { g_stop = 1; }
+
+std::string key_of(const std::string &verb, unsigned long proc)
+{
+    return verb + " " + std::to_string(proc);
+}
+
+void apply_line(Directives &d, const std::string &line)
+{
+    std::istringstream in(line);
+    std::string verb;
+    if (!(in >> verb) || verb[0] == '#')
+        return;
+    if (verb == "clock") {
+        std::string v;
+        in >> v;
+        if (!v.empty() && v[0] == '=')
+            d.clock_fixed = std::strtol(v.c_str() + 1, nullptr, 10);
+        else
+            d.clock_offset = std::strtol(v.c_str(), nullptr, 10);
+        return;
+    }
+    if (verb == "nosave") {
+        d.nosave = true;
+        return;
+    }
+    std::string proc;
+    in >> proc;
+    std::vector<std::string> args;
+    for (std::string a; in >> a;)
+        args.push_back(a);
+    d.by_proc[verb + " " + proc] = args;
+}
+}  // namespace
+
+std::string escape(const std::string &s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == '%') {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string unescape(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            out += static_cast<char>(std::strtol(s.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::vector<std::string>> read_table(const std::string &path)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        size_t start = 0;
+        for (;;) {
+            size_t tab = line.find('\t', start);
+            fields.push_back(unescape(line.substr(start, tab - start)));
+            if (tab == std::string::npos)
+                break;
+            start = tab + 1;
+        }
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+bool write_table(const std::string &path, const std::vector<std::vector<std::string>> &rows)
+{
+    if (g_directives.nosave) {
+        errno = ENOSPC;
+        return false;
+    }
+    std::string tmp = path + ".tmp";
+    FILE *f = std::fopen(tmp.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    bool ok = true;
+    for (const auto &row : rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            std::string field = escape(row[i]);
+            ok = ok && std::fputs(field.c_str(), f) >= 0 &&
+                 std::fputc(i + 1 < row.size() ? '\t' : '\n', f) != EOF;
+        }
+    }
+    ok = (std::fflush(f) == 0) && ok && fsync(fileno(f)) == 0;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool_t xdr_nothing(XDR *, ...) { return TRUE; }
+
+bool Directives::has(const std::string &verb, unsigned long proc) const
+{
+    return by_proc.count(key_of(verb, proc)) != 0;
+}
+
+std::optional<long> Directives::number(const std::string &verb, unsigned long proc) const
+{
+    auto it = by_proc.find(key_of(verb, proc));
+    if (it == by_proc.end() || it->second.empty())
+        return std::nullopt;
+    return std::strtol(it->second[0].c_str(), nullptr, 10);
+}
+
+std::optional<std::string> Directives::text(const std::string &verb, unsigned long proc) const
+{
+    auto it = by_proc.find(key_of(verb, proc));
+    if (it == by_proc.end())
+        return std::nullopt;
+    return it->second.empty() ? std::string() : it->second[0];
+}
+
+const Directives &directives() { return g_directives; }
+
+void reload_directives(const Options &opt)
+{
+    Directives d;
+    for (const auto &s : opt.sets)
+        apply_line(d, s);
+    if (!opt.control.empty()) {
+        std::ifstream in(opt.control);
+        for (std::string line; std::getline(in, line);)
+            apply_line(d, line);
+    }
+    g_directives = d;
+}
+
+bool misbehave(unsigned long proc, SVCXPRT *xprt)
+{
+    const Directives &d = g_directives;
+    if (d.has("noproc", proc)) {
+        svcerr_noproc(xprt);
+        return true;
+    }
+    if (d.has("systemerr", proc)) {
+        svcerr_systemerr(xprt);
+        return true;
+    }
+    if (d.has("hang", proc)) {
+        while (!g_stop)
+            pause();
+        return true;
+    }
+    if (auto prefix = d.text("exit", proc); prefix && prefix->empty())
+        _exit(3);
+    return false;
+}
+
+void exit_if_key(unsigned long proc, const char *key)
+{
+    auto prefix = g_directives.text("exit", proc);
+    if (prefix && !prefix->empty() && std::strncmp(key, prefix->c_str(), prefix->size()) == 0)
+        _exit(3);
+}
+
+Options parse_options(int argc, char **argv, const char *name, const char *help)
+{
+    Options opt;
+    if (const char *v = std::getenv("QUIRVERPCOFFSET"))
+        opt.offset = std::strtol(v, nullptr, 10);
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s: %s needs a value\n", name, a.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--offset")
+            opt.offset = std::strtol(value().c_str(), nullptr, 10);
+        else if (a == "--data")
+            opt.data = value();
+        else if (a == "--log")
+            opt.log = value();
+        else if (a == "--control")
+            opt.control = value();
+        else if (a == "--pidfile")
+            opt.pidfile = value();
+        else if (a == "--set")
+            opt.sets.push_back(value());
+        else if (a == "--help" || a == "-h") {
+            std::printf("%s", help);
+            std::exit(0);
+        } else {
+            std::fprintf(stderr, "%s: unknown argument %s (see --help)\n", name, a.c_str());
+            std::exit(2);
+        }
+    }
+    return opt;
+}
+
+int serve(const Options &opt, unsigned long base, void (*dispatch)(svc_req *, SVCXPRT *))
+{
+    const unsigned long prog = base + opt.offset;
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    int sock = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int one = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (sock < 0 || bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(sock, SOMAXCONN) != 0) {
+        std::perror("bind");
+        return 1;
+    }
+    SVCXPRT *xprt = svctcp_create(sock, 0, 0);
+    if (xprt == nullptr) {
+        std::fprintf(stderr, "cannot create the TCP service\n");
+        return 1;
+    }
+    // Registered through rpcbind's own protocol with the bound address, so
+    // that clients are sent to 127.0.0.1 and not to the wildcard address.
+    netconfig *nconf = getnetconfigent("tcp");
+    rpcb_unset(prog, 1, nullptr);
+    pmap_unset(prog, 1);
+    if (nconf == nullptr || !svc_reg(xprt, prog, 1, dispatch, nconf)) {
+        std::fprintf(stderr, "cannot register program %lu with rpcbind\n", prog);
+        return 1;
+    }
+    if (!opt.pidfile.empty()) {
+        if (FILE *f = std::fopen(opt.pidfile.c_str(), "w")) {
+            std::fprintf(f, "%ld\n", static_cast<long>(getpid()));
+            std::fclose(f);
+        }
+    }
+    reload_directives(opt);
+    while (!g_stop) {
+        int n = poll(svc_pollfd, svc_max_pollfd, 200);
+        if (n > 0) {
+            reload_directives(opt);
+            svc_getreq_poll(svc_pollfd, n);
+        }
+    }
+    svc_unreg(prog, 1);
+    freenetconfigent(nconf);
+    return 0;
+}
+
+}  // namespace devserver
