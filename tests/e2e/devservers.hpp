@@ -1,0 +1,67 @@
+// The project's development omega and alpha servers, started for one test
+// with a fresh data file, a control file for behaviour directives, and the
+// event log, all in a private folder. Registered under a program offset that
+// is unique to this test process, so test binaries may run side by side.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "process.hpp"
+#include "tempdir.hpp"
+
+namespace e2e {
+
+// The offset every server and client of this process uses.
+long test_offset();
+
+struct Route {
+    std::string number;
+    std::string host = "127.0.0.1";
+    std::string user;
+    std::string id = "";
+    std::string qualifier = "";
+};
+
+class DevServers {
+public:
+    // Starts omegad with the routes and configuration given, and alphad with
+    // the usrconf entries given (user, key -> value). old_alpha makes alphad
+    // an old-generation server without procedures 143 to 145.
+    DevServers(const std::vector<Route> &routes,
+               const std::map<std::string, std::string> &config,
+               const std::map<std::pair<std::string, std::string>, std::string> &usrconf,
+               bool old_alpha = false);
+    ~DevServers();
+
+    // Replaces the directives of a server (one a line; see devservers/).
+    void omega_control(const std::string &lines) const;
+    void alpha_control(const std::string &lines) const;
+
+    // The usrconf store as the alpha server last saved it.
+    std::map<std::pair<std::string, std::string>, std::string> store() const;
+    // The event log lines received so far.
+    std::vector<std::string> event_log() const;
+
+    // The environment a host of the system gives its programs.
+    testsupport::Environment environment() const;
+
+    testsupport::Daemon &omega() { return omega_; }
+    testsupport::Daemon &alpha() { return alpha_; }
+    const testsupport::TempDir &dir() const { return dir_; }
+
+    // Restarts the alpha server on the same store (e.g. after it was killed).
+    void restart_alpha();
+
+private:
+    void start_alpha();
+
+    testsupport::TempDir dir_;
+    bool old_alpha_;
+    testsupport::Daemon omega_;
+    testsupport::Daemon alpha_;
+};
+
+}  // namespace e2e
