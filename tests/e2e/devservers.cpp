@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -131,10 +132,15 @@ std::vector<std::string> DevServers::event_log() const
 
 testsupport::Environment DevServers::environment() const
 {
-    return {{"PATH", "/usr/bin:/bin"},
-            {"HOME", dir_.path().string()},
-            {"LOCALHOST", "127.0.0.1"},
-            {"QUIRVERPCOFFSET", std::to_string(test_offset())}};
+    testsupport::Environment env = {{"PATH", "/usr/bin:/bin"},
+                                    {"HOME", dir_.path().string()},
+                                    {"LOCALHOST", "127.0.0.1"},
+                                    {"QUIRVERPCOFFSET", std::to_string(test_offset())}};
+    // A sanitizer build of the command reports under the suite's settings.
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char *v = std::getenv(name))
+            env[name] = v;
+    return env;
 }
 
 }  // namespace e2e
