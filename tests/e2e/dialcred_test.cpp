@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -84,8 +85,9 @@ Usrconf settings(const std::string &user, const std::string &imap = "")
 std::vector<e2e::Route> routes()
 {
     std::vector<e2e::Route> r;
-    for (const char *n : {"4711", "4712", "4713", "4714", "4715", "4716", "4717", "*"})
-        r.push_back({n, "127.0.0.1", std::string("u") + n});
+    for (const char *n : {"4711", "4712", "4713", "4714", "4715", "4716", "4717", "*",
+                          "1234567890"})
+        r.push_back({n, "127.0.0.1", std::strlen(n) < 10 ? std::string("u") + n : "ulong"});
     return r;
 }
 
@@ -430,4 +432,28 @@ TEST(Dialcred, AlphaServerDyingMidwayEndsWithAMessageNotASignal)
     EXPECT_EQ(r.out, "internal error: ldap_simple_bind_s returns Can't contact LDAP server\n" +
                          kUnknownLdap);
     EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "4000000 1") << "the counter was written whole";
+}
+
+// An extension as long as a caller likes: every message that embeds it is
+// cut at its buffer, the texts around it stay intact, and a filter that
+// would not fit is refused rather than cut.
+TEST(Dialcred, OverlongExtensionIsCutInMessagesAndNeverCutIntoAFilter)
+{
+    const std::string ext = "1234567890" + std::string(100000, '5');
+    const std::string key = "T" + ext.substr(0, 20);
+    DevServers s = standard_servers({{{"ulong", key}, "4000000000 7"}});
+    s.alpha_control("clock =3000000000\n");
+    RunResult blocked = dialcred(s, {ext, "1234", kPassword});
+    EXPECT_EQ(blocked.exit_status, 1);
+    EXPECT_EQ(blocked.out, kBlocked);
+    const std::string notice = " dialcred: Viele Fehlversuche f\xfcr Durchwahl " + ext;
+    ASSERT_GE(blocked.err.size(), 100u);
+    EXPECT_EQ(blocked.err.substr(0, 100), notice.substr(0, 100));
+    EXPECT_LT(blocked.err.size(), 1100u + 3);
+    EXPECT_EQ(blocked.err.back(), '\n');
+    EXPECT_EQ((s.store()[{"ulong", key}]), "3000000128 8") << "counted under 20 characters";
+
+    DevServers fresh = standard_servers();
+    expect_refused(dialcred(fresh, {ext, "1234", kPassword}),
+                   "internal error: LDAP filter too long\n" + kUnknownLdap);
 }
