@@ -53,6 +53,11 @@ char *unquote(const char *src, char *dest) RPCLIB_NOEXCEPT;
 int Maximum(int a, int b) RPCLIB_NOEXCEPT;
 int Minimum(int a, int b) RPCLIB_NOEXCEPT;
 
+/* The process debug level: 0 until a program sets it. Library code writes
+ * diagnostic dumps to standard error when it is high enough. */
+int getdebuglevel(void) RPCLIB_NOEXCEPT;
+void setdebuglevel(int level) RPCLIB_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -19,6 +19,7 @@
 
 #include "rpccommon.h"
 #include "omega.h"
+#include "otools.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -63,6 +64,41 @@ int o_put_config_lib(CLIENT *clnt, const char *key, const char *value) RPCLIB_NO
 int o_del_config_lib(CLIENT *clnt, const char *key) RPCLIB_NOEXCEPT;
 /* Both compat_o values, or 32 (nothing written) when the first is 0. */
 int o_get_compat_lib(CLIENT *clnt, long *first, long *second) RPCLIB_NOEXCEPT;
+
+/* Fax groups, fax lines and versioned fax lines. A get copies the whole
+ * record into the caller's buffer (0), or returns 25 when the server has no
+ * entry of that name (cut to 10 characters); put and delete return 0, or 34
+ * when the server answers FALSE. A list wrapper hands the count and the chain
+ * over to the caller's record, who releases the chain with the family's
+ * _free function; the faxg and faxl lists leave the caller's record
+ * untouched when the count is 0, so initialise it before the call. */
+int o_get_faxg_lib(CLIENT *clnt, const char *name, o_faxg *faxg) RPCLIB_NOEXCEPT;
+int o_put_faxg_lib(CLIENT *clnt, const o_faxg *faxg) RPCLIB_NOEXCEPT;
+int o_del_faxg_lib(CLIENT *clnt, const char *name) RPCLIB_NOEXCEPT;
+int o_get_faxg_ll_lib(CLIENT *clnt, o_get_faxg_ll_o *list) RPCLIB_NOEXCEPT;
+void o_get_faxg_ll_free(o_get_faxg_ll_o *list) RPCLIB_NOEXCEPT;
+
+int o_get_faxl_lib(CLIENT *clnt, const char *name, o_faxl *faxl) RPCLIB_NOEXCEPT;
+int o_put_faxl_lib(CLIENT *clnt, const o_faxl *faxl) RPCLIB_NOEXCEPT;
+int o_del_faxl_lib(CLIENT *clnt, const char *name) RPCLIB_NOEXCEPT;
+/* *request is sent as the list request's long. */
+int o_get_faxl_ll_lib(CLIENT *clnt, long *request, o_get_faxl_ll_o *list) RPCLIB_NOEXCEPT;
+void o_get_faxl_ll_free(o_get_faxl_ll_o *list) RPCLIB_NOEXCEPT;
+
+/* Versioned fax lines: requests go out as version 0. A get returns the
+ * answer's error when not 0, 32 when the record is not of version 0, else
+ * copies it (version and body). A put sends only a version-0 record (else
+ * 24, nothing sent; at debug level 5 and up the record is first written to
+ * standard error) and returns the server's status, as does a delete. The
+ * list hands over count, chain and error, also for an empty list, and
+ * returns the error when not 0, or 32 (nothing handed over) when the first
+ * element is not of version 0. */
+int o_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *faxl) RPCLIB_NOEXCEPT;
+int o_put_faxl_new_lib(CLIENT *clnt, const o_faxl_new *faxl) RPCLIB_NOEXCEPT;
+int o_del_faxl_new_lib(CLIENT *clnt, const char *name) RPCLIB_NOEXCEPT;
+int o_get_faxl_new_ll_lib(CLIENT *clnt, long *request,
+                          o_get_faxl_new_ll_o *list) RPCLIB_NOEXCEPT;
+void o_get_faxl_new_ll_free(o_get_faxl_new_ll_o *list) RPCLIB_NOEXCEPT;
 
 #ifdef __cplusplus
 }
