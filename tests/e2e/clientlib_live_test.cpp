@@ -260,3 +260,22 @@ TEST(Clock, ZeroComesBackAsAPointerToZero)
     EXPECT_EQ(a_get_jetzt_1(nullptr, c), nullptr);
     a_close_client_lib(c);
 }
+
+// Whatever length a caller gives, a text is cut to its field before it
+// enters a record.
+TEST(BoundedCopies, HugeArgumentsAreCutToTheirFields)
+{
+    DevServers s = servers();
+    const std::string huge(100000, 'x');
+    char host[36], user[11], id[11], value[81];
+    EXPECT_EQ(o_apply_route_new_lib(nullptr, huge.c_str(), huge.c_str(), host, user, id), 25);
+    EXPECT_EQ(o_get_config_lib(nullptr, huge.c_str(), value), 25);
+    ASSERT_EQ(a_put_usrconf_lib(nullptr, huge.c_str(), huge.c_str(), huge.c_str()), 0);
+    auto store = s.store();
+    ASSERT_EQ(store.size(), 2u);
+    EXPECT_EQ((store[{std::string(10, 'x'), std::string(30, 'x')}]), std::string(80, 'x'));
+    ASSERT_EQ(a_get_usrconf_lib(nullptr, huge.c_str(), huge.c_str(), value), 0);
+    EXPECT_EQ(std::string(value), std::string(80, 'x'));
+    EXPECT_EQ(a_del_usrconf_lib(nullptr, huge.c_str(), huge.c_str()), 0);
+    EXPECT_EQ(a_a_log_lib(nullptr, huge.c_str()), 16);
+}
