@@ -8,7 +8,9 @@
 #
 # libtirpc's xdr_long does not sign-extend into a 64-bit long; every
 # generated call is pointed at xdr_slong (clientlib/common), which reads
-# and writes the same four bytes but keeps negative values negative.
+# and writes the same four bytes but keeps negative values negative. The
+# inline fast path (-i) is switched off, because its IXDR_GET_LONG would
+# bypass that routine; every field goes through its own XDR routine.
 # The interface language reserves "version", which the records use as the
 # name of their discriminant: the .x files spell it xversion.
 set(RPCGEN_GEN_DIR ${CMAKE_BINARY_DIR}/gen)
@@ -28,7 +30,7 @@ function(rpcgen_generate name xfile)
     COMMAND ${CMAKE_COMMAND} -E copy ${xabs} ${dir}/${base}.x
     COMMAND ${CMAKE_COMMAND} -E rm -f ${h} ${x} ${c}
     COMMAND ${RPCGEN_EXECUTABLE} -h -o ${base}.h ${base}.x
-    COMMAND ${RPCGEN_EXECUTABLE} -c -o ${base}_xdr.c ${base}.x
+    COMMAND ${RPCGEN_EXECUTABLE} -c -i 0 -o ${base}_xdr.c ${base}.x
     COMMAND ${RPCGEN_EXECUTABLE} -l -o ${base}_clnt.c ${base}.x
     COMMAND sed -i ${fix} ${base}.h ${base}_xdr.c ${base}_clnt.c
     DEPENDS ${xabs}
