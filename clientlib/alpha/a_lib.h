@@ -11,12 +11,14 @@
  *   25 no such entry; 34 the server said no; otherwise the server's own code.
  *
  * A NULL handle selects the process-wide default alpha handle, opened on first
- * use at alphahost(). Programs using this library should ignore SIGPIPE. */
+ * use at alphahost(). Programs using this library should ignore SIGPIPE.
+ * The wrappers of the rest of the program are declared in a_families.h. */
 #ifndef A_LIB_H
 #define A_LIB_H
 
 #include "rpccommon.h"
 #include "alpha.h"
+#include "a_families.h"
 
 #ifdef __cplusplus
 extern "C" {
