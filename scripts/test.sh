@@ -30,3 +30,7 @@ export ASAN_OPTIONS=fast_unwind_on_malloc=0:detect_leaks=1
 export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDIALCRED_SANITIZE=ON
+
+echo "== installed package: dialcred and the libraries as a user gets them"
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+bash scripts/package-test.sh
