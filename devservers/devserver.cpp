@@ -280,11 +280,15 @@ int serve(const Options &opt, unsigned long base, void (*dispatch)(svc_req *, SV
         }
     }
     reload_directives(opt);
+    // libtirpc changes svc_pollfd while it serves (connections come and go),
+    // so the loop polls a copy of it, as svc_run does.
+    std::vector<pollfd> fds;
     while (!g_stop) {
-        int n = poll(svc_pollfd, svc_max_pollfd, 200);
+        fds.assign(svc_pollfd, svc_pollfd + svc_max_pollfd);
+        int n = poll(fds.data(), fds.size(), 200);
         if (n > 0) {
             reload_directives(opt);
-            svc_getreq_poll(svc_pollfd, n);
+            svc_getreq_poll(fds.data(), n);
         }
     }
     svc_unreg(prog, 1);

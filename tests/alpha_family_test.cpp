@@ -204,9 +204,9 @@ TEST_F(AlphaYesNoFamily, LogTextIsSentWithItsTerminator)
     auto reqs = server->requests(A_PUT_LOG);
     ASSERT_EQ(reqs.size(), 1u);
     auto req = decoded<a_put_log_i>(xdr_a_put_log_i, reqs[0]);
-    ASSERT_EQ(req.text.text_len, 301u);
-    EXPECT_EQ(std::string(req.text.text_val), text);
-    EXPECT_EQ(req.text.text_val[300], '\0');
+    ASSERT_EQ(req.text.opaque_string_len, 301u);
+    EXPECT_EQ(std::string(req.text.opaque_string_val), text);
+    EXPECT_EQ(req.text.opaque_string_val[300], '\0');
     release(xdr_a_put_log_i, &req);
 }
 

@@ -36,7 +36,7 @@ CHAIN_XDR_DEFINE(link_last, a_s_rec_ll, next, entry, xdr_a_s_rec)
 
 static bool_t xdr_page_dat_bytes(XDR *xdrs, page_dat *objp)
 {
-    return xdr_bytes(xdrs, &objp->page_dat_val, &objp->page_dat_len, ~0u);
+    return xdr_counted_bytes(xdrs, &objp->page_dat_val, &objp->page_dat_len, ~0u);
 }
 
 A_RELEASED_ON_FAILURE(page_dat, xdr_page_dat_bytes)

@@ -111,8 +111,8 @@ int a_put_log_lib(CLIENT *clnt, const char *userid, short box, long nr, const ch
     auto req = for_user(userid, a_put_log_i{{}, box, nr, {}});
     static char empty[] = "";
     const char *t = text != nullptr ? text : empty;
-    req.text.text_len = static_cast<u_int>(std::strlen(t) + 1);  // the NUL travels too
-    req.text.text_val = const_cast<char *>(t);
+    req.text.opaque_string_len = static_cast<u_int>(std::strlen(t) + 1);  // the NUL travels too
+    req.text.opaque_string_val = const_cast<char *>(t);
     return call(clnt, a_put_log_1, &req, xdr_bool, yes_no);
 }
 

@@ -1,6 +1,11 @@
-/* Fixed-width strings: N+1 characters held in the record, each sent as one
+/* Hand-written XDR routines of the common types: fixed-width strings, the
+ * sign-keeping long and counted bytes.
+ *
+ * Fixed-width strings: N+1 characters held in the record, each sent as one
  * XDR unit (the unsigned byte value in the last of four bytes), terminator
  * and whatever follows it included, with no length prefix. */
+#include <stdlib.h>
+
 #include "common.h"
 
 #define STRN_XDR(name, n)                                                  \
@@ -40,4 +45,66 @@ bool_t xdr_slong(XDR *xdrs, long *lp)
         return TRUE;
     }
     return FALSE;
+}
+
+/* Counted bytes: the count, the bytes, zero padding to a multiple of four,
+ * as xdr_bytes writes them. A decode reads the bytes in steps and grows its
+ * buffer at most to double what has arrived, so a count far beyond what the
+ * stream holds costs little memory and fails at the stream's end; nothing
+ * stays allocated when it fails. A buffer the caller already supplied is
+ * filled as xdr_bytes fills it. */
+#define COUNTED_STEP 65536u /* a multiple of four: only the last step is padded */
+
+bool_t xdr_counted_bytes(XDR *xdrs, char **valp, u_int *lenp, u_int maxsize)
+{
+    u_int len, have = 0, cap = 0;
+    char *buf = NULL;
+
+    switch (xdrs->x_op) {
+    case XDR_ENCODE:
+        return xdr_bytes(xdrs, valp, lenp, maxsize);
+    case XDR_FREE:
+        free(*valp);
+        *valp = NULL;
+        return TRUE;
+    case XDR_DECODE:
+        break;
+    default:
+        return FALSE;
+    }
+
+    if (!xdr_u_int(xdrs, &len) || len > maxsize)
+        return FALSE;
+    *lenp = len;
+    if (len == 0)
+        return TRUE;
+    if (*valp != NULL)
+        return xdr_opaque(xdrs, *valp, len);
+    while (have < len) {
+        u_int step = len - have < COUNTED_STEP ? len - have : COUNTED_STEP;
+        if (step > cap - have) {
+            u_int want = cap == 0 ? step : cap;
+            char *grown;
+            cap = want > len - cap ? len : cap + want;
+            grown = realloc(buf, cap);
+            if (grown == NULL)
+                break;
+            buf = grown;
+        }
+        if (!xdr_opaque(xdrs, buf + have, step))
+            break;
+        have += step;
+    }
+    if (have < len) {
+        free(buf);
+        *lenp = 0;
+        return FALSE;
+    }
+    *valp = buf;
+    return TRUE;
+}
+
+bool_t xdr_opaque_string(XDR *xdrs, opaque_string *objp)
+{
+    return xdr_counted_bytes(xdrs, &objp->opaque_string_val, &objp->opaque_string_len, ~0u);
 }

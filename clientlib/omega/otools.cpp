@@ -263,6 +263,9 @@ bool read_line(FILE *f, char *buf, size_t cap)
     for (; c != EOF && c != '\n'; c = std::getc(f))
         if (line.size() < cap)
             line += static_cast<char>(c);
+    // A NUL ends the text, as it ends the C string the field holds: white
+    // space before it is trailing, and nothing behind it is stored.
+    line.resize(std::strlen(line.c_str()));
     while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
         line.pop_back();
     std::memcpy(buf, line.c_str(), line.size() + 1);

@@ -6,7 +6,8 @@
  * writes exactly that) and returns non-zero when every field was read, 0 at
  * the first field that fails, the record then being partly filled:
  *   - a text field keeps at most its capacity of characters; the rest of an
- *     overlong line is skipped, trailing white space is removed;
+ *     overlong line is skipped, a NUL byte ends the text, trailing white
+ *     space is removed;
  *   - a short is a line read as unsigned decimal ("%hu"), a long as
  *     hexadecimal when its printer writes it so ("%lx"), else unsigned
  *     decimal ("%lu"), kept as the signed 32-bit number of its low bits;
