@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, starts rpcbind when
 # none runs, runs every test (the live ones start their own private slapd,
-# dovecot, omega and alpha servers on loopback), and stops what it started.
+# dovecot, omega and alpha servers on loopback) once normally and once under
+# the address and undefined-behaviour sanitizers, fuzzes every decoder for a
+# bounded time, builds, installs and checks the Debian package, and stops
+# what it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -31,6 +34,9 @@ export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDIALCRED_SANITIZE=ON
 
-echo "== installed package: dialcred and the libraries as a user gets them"
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+echo "== fuzzing: every decoder, reader and the keypad code for a bounded time"
+bash scripts/fuzz.sh
+
+echo "== installed package: dialcred and the libraries as a user gets them"
 bash scripts/package-test.sh
