@@ -2,9 +2,10 @@
 # rpcbind, a private slapd and dovecot, and dialcred run as a separate process.
 add_library(e2e_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/e2e/devservers.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/e2e/fake_ldap.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/e2e/fake_ldap.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/e2e/shared_servers.cpp)
 target_include_directories(e2e_support PUBLIC ${CMAKE_CURRENT_LIST_DIR}/e2e)
-target_link_libraries(e2e_support PUBLIC testsupport devserver PkgConfig::TIRPC)
+target_link_libraries(e2e_support PUBLIC testsupport devserver pinpw2t GTest::gtest PkgConfig::TIRPC)
 target_compile_definitions(e2e_support PUBLIC
   OMEGAD_BINARY="$<TARGET_FILE:omegad>"
   ALPHAD_BINARY="$<TARGET_FILE:alphad>"

@@ -9,8 +9,8 @@
 
 #include "devservers.hpp"
 #include "dovecot.hpp"
-#include "pinpw2t.h"
 #include "process.hpp"
+#include "shared_servers.hpp"
 #include "slapd.hpp"
 
 namespace {
@@ -81,10 +81,8 @@ int main()
              "       succeeds: the attempt counter T4711 is deleted and the keypad code\n"
              "       is stored under t4711");
     std::string code = servers.store()[{user, "t4711"}];
-    char pw[128] = "";
-    t2pw("1234", code.c_str(), pw, sizeof pw);
     std::printf("  the stored keypad code \"%s\" decodes with PIN 1234 to \"%s\"\n",
-                code.c_str(), pw);
+                code.c_str(), e2e::decoded_password("1234", code).c_str());
 
     show_run(servers, {"4711", "1234", "falsch"},
              "the mail server refuses the login; the attempt is counted in T4711\n"

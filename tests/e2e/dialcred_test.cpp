@@ -10,12 +10,10 @@
 #include <string>
 
 #include "devservers.hpp"
-#include "dovecot.hpp"
 #include "fake_ldap.hpp"
-#include "pinpw2t.h"
 #include "process.hpp"
+#include "shared_servers.hpp"
 #include "silent_port.hpp"
-#include "slapd.hpp"
 
 using e2e::DevServers;
 using testsupport::RunResult;
@@ -31,43 +29,29 @@ const std::string kPassword = "Geheim42";
 const std::string kPassword38(38, 'p');
 const std::string kPassword39(39, 'q');
 
-// One directory and one mail server serve every test of a process.
-testsupport::Slapd *g_slapd = nullptr;
-testsupport::Dovecot *g_dovecot = nullptr;
+std::string directory_entries()
+{
+    using namespace testsupport;
+    std::string ldif = ldif_base();
+    ldif += ldif_person("mmueller", {"4711"});
+    ldif += ldif_person_without_uid("ohne uid", {"4712"});
+    ldif += ldif_person("anna13", {"4713"});
+    ldif += ldif_person("berta13", {"4713"});
+    ldif += ldif_person(std::string(320, 'u'), {"4714"}, "longuid");
+    ldif += ldif_person("lang38", {"4716"});
+    ldif += ldif_person("lang39", {"4717"});
+    ldif += ldif_person("stern", {"*"});
+    return ldif;
+}
 
-class Servers : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        using namespace testsupport;
-        std::string ldif = ldif_base();
-        ldif += ldif_person("mmueller", {"4711"});
-        ldif += ldif_person_without_uid("ohne uid", {"4712"});
-        ldif += ldif_person("anna13", {"4713"});
-        ldif += ldif_person("berta13", {"4713"});
-        ldif += ldif_person(std::string(320, 'u'), {"4714"}, "longuid");
-        ldif += ldif_person("lang38", {"4716"});
-        ldif += ldif_person("lang39", {"4717"});
-        ldif += ldif_person("stern", {"*"});
-        slapd_ = std::make_unique<Slapd>(SlapdOptions{ldif});
-        dovecot_ = std::make_unique<Dovecot>(DovecotOptions{{{"mmueller", kPassword},
-                                                             {"anna13", kPassword},
-                                                             {"lang38", kPassword38},
-                                                             {"lang39", kPassword39}}});
-        g_slapd = slapd_.get();
-        g_dovecot = dovecot_.get();
-    }
-    void TearDown() override
-    {
-        dovecot_.reset();
-        slapd_.reset();
-    }
+testsupport::DovecotOptions mailboxes()
+{
+    return {{{"mmueller", kPassword}, {"anna13", kPassword}, {"lang38", kPassword38},
+             {"lang39", kPassword39}}};
+}
 
-private:
-    std::unique_ptr<testsupport::Slapd> slapd_;
-    std::unique_ptr<testsupport::Dovecot> dovecot_;
-};
-const auto *const g_env = ::testing::AddGlobalTestEnvironment(new Servers);
+const auto *const g_env = ::testing::AddGlobalTestEnvironment(
+    new e2e::DirectoryAndMail(directory_entries, mailboxes));
 
 using Usrconf = std::map<std::pair<std::string, std::string>, std::string>;
 
@@ -76,9 +60,9 @@ using Usrconf = std::map<std::pair<std::string, std::string>, std::string>;
 Usrconf settings(const std::string &user, const std::string &imap = "")
 {
     return {{{user, "GD_IMH"},
-             imap.empty() ? "127.0.0.1:" + std::to_string(g_dovecot->imap_port()) : imap},
+             imap.empty() ? "127.0.0.1:" + std::to_string(e2e::dovecot().imap_port()) : imap},
             {{user, "GD_LDH"}, "127.0.0.1"},
-            {{user, "GD_LDPRT"}, std::to_string(g_slapd->port())},
+            {{user, "GD_LDPRT"}, std::to_string(e2e::slapd().port())},
             {{user, "GD_LDBAS"}, testsupport::Slapd::kSuffix}};
 }
 
@@ -118,14 +102,7 @@ RunResult dialcred(const DevServers &s, const std::vector<std::string> &args,
     return testsupport::run_command(argv, s.environment(), timeout);
 }
 
-// The password that the stored keypad code gives back with the PIN.
-std::string decoded(const std::string &pin, const std::string &code)
-{
-    char pw[256];
-    if (t2pw(pin.c_str(), code.c_str(), pw, sizeof pw) != 0)
-        return "<does not decode: " + code + ">";
-    return pw;
-}
+using e2e::decoded_password;
 
 void expect_refused(const RunResult &r, const std::string &out, const std::string &err = "")
 {
@@ -160,7 +137,7 @@ TEST(Dialcred, GoodPasswordStoresAKeypadCodeThatGivesThePasswordBack)
     EXPECT_EQ(r.err, "");
     auto store = s.store();
     ASSERT_EQ(store.count({"u4711", "t4711"}), 1u);
-    EXPECT_EQ(decoded("1234", store[{"u4711", "t4711"}]), kPassword);
+    EXPECT_EQ(decoded_password("1234", store[{"u4711", "t4711"}]), kPassword);
     EXPECT_EQ(store.count({"u4711", "T4711"}), 0u) << "a good password resets the counter";
     EXPECT_TRUE(s.event_log().empty());
 }
@@ -207,7 +184,7 @@ TEST(Dialcred, PinMustReadAsANonZeroNumberOfTheMinimumLength)
             expect_refused(r, c.out);
         } else {
             EXPECT_EQ(r.out, "Ok") << c.pin;
-            EXPECT_EQ(decoded(c.pin, s.store()[{"u4711", "t4711"}]), kPassword) << c.pin;
+            EXPECT_EQ(decoded_password(c.pin, s.store()[{"u4711", "t4711"}]), kPassword) << c.pin;
         }
     }
 }
@@ -362,11 +339,11 @@ TEST(Dialcred, DirectoryThatNeverAnswersTheBindTimesOut)
 
 TEST(Dialcred, Pop3LoginProvesThePasswordToo)
 {
-    const std::string pop3 = "{127.0.0.1:" + std::to_string(g_dovecot->pop3_port()) + "/pop3}";
+    const std::string pop3 = "{127.0.0.1:" + std::to_string(e2e::dovecot().pop3_port()) + "/pop3}";
     DevServers s = standard_servers({{{"u4711", "GD_IMH"}, pop3}});
     expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword);
     EXPECT_EQ(dialcred(s, {"4711", "1234", kPassword}).out, "Ok");
-    EXPECT_EQ(decoded("1234", s.store()[{"u4711", "t4711"}]), kPassword);
+    EXPECT_EQ(decoded_password("1234", s.store()[{"u4711", "t4711"}]), kPassword);
 }
 
 TEST(Dialcred, MailServerThatNeverAnswersIsAWrongPassword)
@@ -388,7 +365,7 @@ TEST(Dialcred, OldGenerationAlphaServerServesTheWholeProcedure)
     expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword);
     EXPECT_EQ(s.store().count({"u4711", "T4711"}), 1u);
     EXPECT_EQ(dialcred(s, {"4711", "1234", kPassword}).out, "Ok");
-    EXPECT_EQ(decoded("1234", s.store()[{"u4711", "t4711"}]), kPassword);
+    EXPECT_EQ(decoded_password("1234", s.store()[{"u4711", "t4711"}]), kPassword);
     EXPECT_EQ(s.store().count({"u4711", "T4711"}), 0u);
 }
 
@@ -410,7 +387,7 @@ TEST(Dialcred, KeypadCodeThatWouldNotDecodeIsNotStored)
     EXPECT_EQ(dialcred(s, {"4716", "1234", kPassword38}).out, "Ok");
     std::string code = s.store()[{"u4716", "t4716"}];
     EXPECT_EQ(code.size(), 79u);
-    EXPECT_EQ(decoded("1234", code), kPassword38);
+    EXPECT_EQ(decoded_password("1234", code), kPassword38);
 
     expect_refused(dialcred(s, {"4717", "1234", kPassword39}), "Das Passwort ist zu lang.\n");
     EXPECT_EQ((s.store()[{"u4717", "t4717"}]), "old code");

@@ -18,6 +18,7 @@
 #include "dovecot.hpp"
 #include "pinpw2t.h"
 #include "process.hpp"
+#include "shared_servers.hpp"
 #include "slapd.hpp"
 
 using e2e::DevServers;
@@ -52,29 +53,8 @@ testsupport::DovecotOptions mailbox() { return {{{"mmueller", kPassword}}}; }
 
 // The directory and mail server every test shares, unless it needs one of
 // its own to stop.
-testsupport::Slapd *g_slapd = nullptr;
-testsupport::Dovecot *g_dovecot = nullptr;
-
-class Servers : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        slapd_ = std::make_unique<testsupport::Slapd>(testsupport::SlapdOptions{ldif()});
-        dovecot_ = std::make_unique<testsupport::Dovecot>(mailbox());
-        g_slapd = slapd_.get();
-        g_dovecot = dovecot_.get();
-    }
-    void TearDown() override
-    {
-        dovecot_.reset();
-        slapd_.reset();
-    }
-
-private:
-    std::unique_ptr<testsupport::Slapd> slapd_;
-    std::unique_ptr<testsupport::Dovecot> dovecot_;
-};
-const auto *const g_env = ::testing::AddGlobalTestEnvironment(new Servers);
+const auto *const g_env =
+    ::testing::AddGlobalTestEnvironment(new e2e::DirectoryAndMail(ldif, mailbox));
 
 // The alpha server's directives: its clock held at kNow, and more.
 void alpha_directives(const DevServers &s, const std::string &more = "")
@@ -105,7 +85,7 @@ DevServers servers(const Usrconf &entries)
     return DevServers({{kExtension, "127.0.0.1", kUser}}, {{"PINLENMIN", "4"}}, entries);
 }
 
-DevServers servers() { return servers(initial_entries(*g_slapd, *g_dovecot)); }
+DevServers servers() { return servers(initial_entries(e2e::slapd(), e2e::dovecot())); }
 
 RunResult dialcred(const DevServers &s, const std::string &pin = kPin,
                    const std::string &password = kPassword, double timeout = 60)
@@ -137,13 +117,7 @@ Usrconf with(Usrconf entries, const std::optional<std::string> &counter,
     return entries;
 }
 
-std::string decoded(const std::string &pin, const std::string &code)
-{
-    char pw[256];
-    if (t2pw(pin.c_str(), code.c_str(), pw, sizeof pw) != 0)
-        return "<does not decode: " + code + ">";
-    return pw;
-}
+using e2e::decoded_password;
 
 }  // namespace
 
@@ -190,7 +164,7 @@ TEST(Faults, OmegaServerDyingAtTheConfigurationReadLeavesNoMinimum)
     EXPECT_EQ(r.err, "");
     auto store = s.store();
     EXPECT_EQ(store.count({kUser, kCounterKey}), 0u);
-    EXPECT_EQ(decoded("123", store[{kUser, kCodeKey}]), kPassword);
+    EXPECT_EQ(decoded_password("123", store[{kUser, kCodeKey}]), kPassword);
 }
 
 // Without rpcbind no server can be found. The machine's rpcbind serves other
@@ -260,7 +234,7 @@ TEST(Faults, AlphaServerDyingMidwayLeavesOnlyTheEntriesOfTheStepsBefore)
 TEST(Faults, DirectoryServerIsWaitedForUpToItsLimitThenTheExtensionIsUnknown)
 {
     testsupport::Slapd slapd(testsupport::SlapdOptions{ldif()});
-    DevServers s = servers(initial_entries(slapd, *g_dovecot));
+    DevServers s = servers(initial_entries(slapd, e2e::dovecot()));
     alpha_directives(s);
     {
         SCOPED_TRACE("stalled for 3 s");
@@ -274,7 +248,7 @@ TEST(Faults, DirectoryServerIsWaitedForUpToItsLimitThenTheExtensionIsUnknown)
         EXPECT_EQ(r.exit_status, 0);
         EXPECT_EQ(r.out, "Ok");
         EXPECT_GE(r.seconds, 3.0);
-        EXPECT_EQ(decoded(kPin, s.store()[{kUser, kCodeKey}]), kPassword);
+        EXPECT_EQ(decoded_password(kPin, s.store()[{kUser, kCodeKey}]), kPassword);
     }
     const Usrconf after_success = s.store();
     const std::string code = after_success.at({kUser, kCodeKey});
@@ -302,7 +276,7 @@ TEST(Faults, DirectoryServerIsWaitedForUpToItsLimitThenTheExtensionIsUnknown)
 TEST(Faults, MailServerDownIsAWrongPasswordAndIsCounted)
 {
     testsupport::Dovecot dovecot(mailbox());
-    DevServers s = servers(initial_entries(*g_slapd, dovecot));
+    DevServers s = servers(initial_entries(e2e::slapd(), dovecot));
     alpha_directives(s);
     const Usrconf before = s.store();
     dovecot.stop();
@@ -332,7 +306,7 @@ TEST(Faults, AlphaStoreThatCannotBeWrittenKeepsEveryEntryAsItWas)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.situation);
-        Usrconf entries = initial_entries(*g_slapd, *g_dovecot);
+        Usrconf entries = initial_entries(e2e::slapd(), e2e::dovecot());
         if (c.counter_before)
             entries[{kUser, kCounterKey}] = *c.counter_before;
         DevServers s = servers(entries);

@@ -16,6 +16,7 @@
 #include "dovecot.hpp"
 #include "pinpw2t.h"
 #include "process.hpp"
+#include "shared_servers.hpp"
 #include "slapd.hpp"
 
 using e2e::DevServers;
@@ -41,38 +42,30 @@ std::string pin_of(int i) { return std::to_string(1000 + i); }
 
 // One directory and one mail server with every subscriber. The mail server
 // lets one user hold as many connections as there are runs.
-class Servers : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        using namespace testsupport;
-        std::string ldif = ldif_base();
-        DovecotOptions mail;
-        for (int i = 0; i < kRuns; ++i) {
-            const Subscriber s = subscriber(i);
-            ldif += ldif_person(s.mailbox_user, {s.extension});
-            mail.users[s.mailbox_user] = s.password;
-        }
-        mail.extra_config = "protocol imap {\n  mail_max_userip_connections = " +
-                            std::to_string(2 * kRuns) + "\n}\n";
-        slapd_ = std::make_unique<Slapd>(SlapdOptions{ldif});
-        dovecot_ = std::make_unique<Dovecot>(mail);
+std::string directory_entries()
+{
+    std::string ldif = testsupport::ldif_base();
+    for (int i = 0; i < kRuns; ++i) {
+        const Subscriber s = subscriber(i);
+        ldif += testsupport::ldif_person(s.mailbox_user, {s.extension});
     }
-    void TearDown() override
-    {
-        dovecot_.reset();
-        slapd_.reset();
-    }
-    static const testsupport::Slapd &slapd() { return *slapd_; }
-    static const testsupport::Dovecot &dovecot() { return *dovecot_; }
+    return ldif;
+}
 
-private:
-    static std::unique_ptr<testsupport::Slapd> slapd_;
-    static std::unique_ptr<testsupport::Dovecot> dovecot_;
-};
-std::unique_ptr<testsupport::Slapd> Servers::slapd_;
-std::unique_ptr<testsupport::Dovecot> Servers::dovecot_;
-const auto *const g_env = ::testing::AddGlobalTestEnvironment(new Servers);
+testsupport::DovecotOptions mailboxes()
+{
+    testsupport::DovecotOptions mail;
+    for (int i = 0; i < kRuns; ++i) {
+        const Subscriber s = subscriber(i);
+        mail.users[s.mailbox_user] = s.password;
+    }
+    mail.extra_config = "protocol imap {\n  mail_max_userip_connections = " +
+                        std::to_string(2 * kRuns) + "\n}\n";
+    return mail;
+}
+
+const auto *const g_env = ::testing::AddGlobalTestEnvironment(
+    new e2e::DirectoryAndMail(directory_entries, mailboxes));
 
 DevServers all_subscribers()
 {
@@ -82,9 +75,9 @@ DevServers all_subscribers()
         const Subscriber s = subscriber(i);
         routes.push_back({s.extension, "127.0.0.1", s.alpha_user});
         usrconf[{s.alpha_user, "GD_IMH"}] =
-            "127.0.0.1:" + std::to_string(Servers::dovecot().imap_port());
+            "127.0.0.1:" + std::to_string(e2e::dovecot().imap_port());
         usrconf[{s.alpha_user, "GD_LDH"}] = "127.0.0.1";
-        usrconf[{s.alpha_user, "GD_LDPRT"}] = std::to_string(Servers::slapd().port());
+        usrconf[{s.alpha_user, "GD_LDPRT"}] = std::to_string(e2e::slapd().port());
         usrconf[{s.alpha_user, "GD_LDBAS"}] = testsupport::Slapd::kSuffix;
     }
     return DevServers(routes, {{"PINLENMIN", "4"}}, usrconf);
@@ -115,24 +108,10 @@ std::vector<RunResult> run_at_once(const DevServers &s,
     return results;
 }
 
-std::string decoded(const std::string &pin, const std::string &code)
-{
-    char pw[256];
-    if (t2pw(pin.c_str(), code.c_str(), pw, sizeof pw) != 0)
-        return "<does not decode: " + code + ">";
-    return pw;
-}
+using e2e::decoded_password;
 
 }  // namespace
 
-// DISABLED (both tests of this file) until the development servers survive
-// fifty connections at once: devserver::serve() (devservers/devserver.cpp)
-// hands libtirpc's own svc_pollfd array to poll() and svc_getreq_poll();
-// accepting connections while svc_getreq_poll walks that array changes it
-// under the walk, and omegad or alphad dies with SIGSEGV in
-// svc_getreq_common. Most runs then end with "o_apply_route returns error
-// EC_1". Polling a copy of the array, as libtirpc's svc_run does, makes both
-// tests pass.
 TEST(Load, FiftyExtensionsAtOnceEachStoreTheirOwnCode)
 {
     DevServers s = all_subscribers();
@@ -154,7 +133,7 @@ TEST(Load, FiftyExtensionsAtOnceEachStoreTheirOwnCode)
         EXPECT_EQ(results[i].err, "");
         const auto code = store.find({sub.alpha_user, "t" + sub.extension});
         ASSERT_NE(code, store.end());
-        EXPECT_EQ(decoded(pin_of(i), code->second), sub.password);
+        EXPECT_EQ(decoded_password(pin_of(i), code->second), sub.password);
         expected[{sub.alpha_user, "t" + sub.extension}] = code->second;
     }
     EXPECT_EQ(store, expected) << "no counter left, nothing else touched";
@@ -228,7 +207,7 @@ TEST(Load, FiftyRunsForOneExtensionLeaveAWholeCounterAndADecodableCode)
     const std::string code = s.store()[{sub.alpha_user, "t" + sub.extension}];
     int decodes_with = 0;
     for (int i = 0; i < kRuns; ++i)
-        if (decoded(pin_of(i), code) == sub.password)
+        if (decoded_password(pin_of(i), code) == sub.password)
             ++decodes_with;
     EXPECT_GE(decodes_with, 1) << "no run stored this code: " << code;
     std::printf("then %d good passwords at once: counter %s, the code decodes with %d PIN(s)\n",
