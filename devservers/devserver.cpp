@@ -195,6 +195,15 @@ bool misbehave(unsigned long proc, SVCXPRT *xprt)
     return false;
 }
 
+bool handled_generically(unsigned long proc, SVCXPRT *xprt)
+{
+    if (proc == NULLPROC) {
+        reply(xprt, (xdrproc_t)xdr_nothing, nullptr);
+        return true;
+    }
+    return misbehave(proc, xprt);
+}
+
 void exit_if_key(unsigned long proc, const char *key)
 {
     auto prefix = g_directives.text("exit", proc);

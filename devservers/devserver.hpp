@@ -67,6 +67,10 @@ void reload_directives(const Options &opt);
 // noproc, systemerr, hang, exit (without a key). Returns true when the
 // request has been dealt with and the dispatcher must not answer it.
 bool misbehave(unsigned long proc, SVCXPRT *xprt);
+// The part of every dispatcher before its own procedures: the null
+// procedure, then misbehave(). True when the request has been dealt with.
+bool handled_generically(unsigned long proc, SVCXPRT *xprt);
+
 // exit with a key prefix, for procedures that carry a key.
 void exit_if_key(unsigned long proc, const char *key);
 

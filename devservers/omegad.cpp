@@ -375,11 +375,7 @@ bool_t xdr_void_arg(XDR *, char *) { return TRUE; }
 void dispatch(svc_req *rq, SVCXPRT *xprt)
 {
     const unsigned long proc = rq->rq_proc;
-    if (proc == NULLPROC) {
-        devserver::reply(xprt, (xdrproc_t)devserver::xdr_nothing, nullptr);
-        return;
-    }
-    if (devserver::misbehave(proc, xprt))
+    if (devserver::handled_generically(proc, xprt))
         return;
     const auto &d = devserver::directives();
     switch (proc) {
