@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "a_family.hpp"
+#include "o_route.hpp"
 
 using namespace alpha;
 
@@ -384,19 +385,10 @@ int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
 int a_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier, char *host,
                           char *user, char *id) noexcept
 {
-    o_apply_route_new_i req{};
-    req.version = 0;
-    my_strncpy(req.o_apply_route_new_i_u.v0.number, number, 10);
-    my_strncpy(req.o_apply_route_new_i_u.v0.qualifier, qualifier, 20);
+    o_apply_route_new_i req = rpclib::route_request(number, qualifier);
     return call(clnt, a_apply_route_new_1, &req, xdr_o_apply_route_new_o,
                 [=](const o_apply_route_new_o &r) noexcept -> int {
-                    const o_apply_route_new_o_v0 &a = r.o_apply_route_new_o_u.v0;
-                    if (a.error != 0)
-                        return a.error;
-                    my_strncpy(host, a.target_host, 35);
-                    my_strncpy(user, a.target_user, 10);
-                    my_strncpy(id, a.target_id, 10);
-                    return 0;
+                    return rpclib::route_result(r, host, user, id);
                 });
 }
 
