@@ -64,7 +64,4 @@ char *unquote(const char *src, char *dest) noexcept
     return out;
 }
 
-int Maximum(int a, int b) noexcept { return a > b ? a : b; }
-int Minimum(int a, int b) noexcept { return a < b ? a : b; }
-
 }  // extern "C"
