@@ -20,40 +20,27 @@ CHAIN_XDR_DEFINE(link_last, a_e_rec_ll, next, entry, xdr_a_e_rec)
 CHAIN_XDR_DEFINE(link_last, a_p_rec_ll, next, entry, xdr_a_p_rec)
 CHAIN_XDR_DEFINE(link_last, a_s_rec_ll, next, entry, xdr_a_s_rec)
 
-/* A stub's answer lives in static storage that the stub zeroes before its
- * next call; when the answer does not decode the stub returns nothing, so
- * what the decode had allocated is released here, before it is lost. The
- * fields not reached are still zero and release nothing. */
-#define A_RELEASED_ON_FAILURE(name, fields_proc)                                \
-    bool_t xdr_##name(XDR *xdrs, name *objp)                                    \
-    {                                                                           \
-        if (fields_proc(xdrs, objp))                                            \
-            return TRUE;                                                        \
-        if (xdrs->x_op == XDR_DECODE)                                           \
-            xdr_free((xdrproc_t)(fields_proc), (char *)objp);                   \
-        return FALSE;                                                           \
-    }
-
+/* Answers that own heap memory release it when they fail to decode. */
 static bool_t xdr_page_dat_bytes(XDR *xdrs, page_dat *objp)
 {
     return xdr_counted_bytes(xdrs, &objp->page_dat_val, &objp->page_dat_len, ~0u);
 }
 
-A_RELEASED_ON_FAILURE(page_dat, xdr_page_dat_bytes)
-A_RELEASED_ON_FAILURE(a_usrconf_ll_o, xdr_a_usrconf_ll_o_fields)
-A_RELEASED_ON_FAILURE(a_get_usrconf_new_ll_o, xdr_a_get_usrconf_new_ll_o_fields)
-A_RELEASED_ON_FAILURE(a_get_board_o, xdr_a_get_board_o_fields)
-A_RELEASED_ON_FAILURE(a_get_sendjob_ll_o, xdr_a_get_sendjob_ll_o_fields)
-A_RELEASED_ON_FAILURE(a_fetch_result_o, xdr_a_fetch_result_o_fields)
-A_RELEASED_ON_FAILURE(a_get_e_o, xdr_a_get_e_o_fields)
-A_RELEASED_ON_FAILURE(a_get_e_rec_new_ll_o, xdr_a_get_e_rec_new_ll_o_fields)
-A_RELEASED_ON_FAILURE(a_get_kzg_o, xdr_a_get_kzg_o_fields)
-A_RELEASED_ON_FAILURE(a_get_logb_o, xdr_a_get_logb_o_fields)
-A_RELEASED_ON_FAILURE(a_get_logl_o, xdr_a_get_logl_o_fields)
-A_RELEASED_ON_FAILURE(a_get_p_o, xdr_a_get_p_o_fields)
-A_RELEASED_ON_FAILURE(a_get_pageb_o, xdr_a_get_pageb_o_fields)
-A_RELEASED_ON_FAILURE(a_get_s_o, xdr_a_get_s_o_fields)
-A_RELEASED_ON_FAILURE(a_get_sigb_o, xdr_a_get_sigb_o_fields)
-A_RELEASED_ON_FAILURE(a_get_s_rec_new_ll_o, xdr_a_get_s_rec_new_ll_o_fields)
-A_RELEASED_ON_FAILURE(a_get_frei_ll_o, xdr_a_get_frei_ll_o_fields)
-A_RELEASED_ON_FAILURE(a_get_group_o, xdr_a_get_group_o_fields)
+XDR_RELEASED_ON_FAILURE(page_dat, xdr_page_dat_bytes)
+XDR_RELEASED_ON_FAILURE(a_usrconf_ll_o, xdr_a_usrconf_ll_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_usrconf_new_ll_o, xdr_a_get_usrconf_new_ll_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_board_o, xdr_a_get_board_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_sendjob_ll_o, xdr_a_get_sendjob_ll_o_fields)
+XDR_RELEASED_ON_FAILURE(a_fetch_result_o, xdr_a_fetch_result_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_e_o, xdr_a_get_e_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_e_rec_new_ll_o, xdr_a_get_e_rec_new_ll_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_kzg_o, xdr_a_get_kzg_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_logb_o, xdr_a_get_logb_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_logl_o, xdr_a_get_logl_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_p_o, xdr_a_get_p_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_pageb_o, xdr_a_get_pageb_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_s_o, xdr_a_get_s_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_sigb_o, xdr_a_get_sigb_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_s_rec_new_ll_o, xdr_a_get_s_rec_new_ll_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_frei_ll_o, xdr_a_get_frei_ll_o_fields)
+XDR_RELEASED_ON_FAILURE(a_get_group_o, xdr_a_get_group_o_fields)

@@ -140,6 +140,18 @@ bool_t xdr_chain_link_last(XDR *xdrs, void *first, const chain_layout *l)
     return FALSE;
 }
 
+bool_t xdr_released_on_failure(XDR *xdrs, void *objp, xdrproc_t fields)
+{
+    if (fields(xdrs, objp))
+        return TRUE;
+    if (xdrs->x_op == XDR_DECODE) {
+        XDR fx;
+        fx.x_op = XDR_FREE;
+        fields(&fx, objp);
+    }
+    return FALSE;
+}
+
 /* The two lists of the common types. */
 static bool_t xdr_text101(XDR *xdrs, char *text)
 {

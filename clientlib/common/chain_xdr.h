@@ -44,6 +44,21 @@ bool_t xdr_chain_link_last(XDR *xdrs, void *first, const chain_layout *layout);
         return xdr_chain_##kind(xdrs, objp, &layout);                           \
     }
 
+/* A client stub keeps its answer in static storage and returns nothing when
+ * the answer fails to decode, so whatever the decode had allocated would be
+ * lost at the stub's next call. This runs `fields` and, when a decode fails,
+ * releases at once what it allocated (fields not reached are still zero and
+ * release nothing). */
+bool_t xdr_released_on_failure(XDR *xdrs, void *objp, xdrproc_t fields);
+
+/* Defines bool_t xdr_<name>(XDR *, name *) as fields_proc released on a
+ * failed decode. */
+#define XDR_RELEASED_ON_FAILURE(name, fields_proc)                             \
+    bool_t xdr_##name(XDR *xdrs, name *objp)                                    \
+    {                                                                           \
+        return xdr_released_on_failure(xdrs, objp, (xdrproc_t)(fields_proc));  \
+    }
+
 #ifdef __cplusplus
 }
 #endif

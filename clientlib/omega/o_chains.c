@@ -34,26 +34,8 @@ CHAIN_XDR_DEFINE(link_first, o_verteiler_alpha, next, entry, xdr_o_verteiler_alp
 /* Link last: each entry, then its link; nodes in chain order. */
 CHAIN_XDR_DEFINE(link_last, mu_count_ll, next, entry, xdr_mu_count_ll_entry)
 
-/* A client stub keeps its answer in static storage and returns nothing when
- * the answer fails to decode, so whatever the decode had allocated would be
- * lost at the stub's next call; these routines release it at once. */
-static bool_t xdr_released_on_failure(XDR *xdrs, void *objp, xdrproc_t fields)
-{
-    if (fields(xdrs, objp))
-        return TRUE;
-    if (xdrs->x_op == XDR_DECODE) {
-        XDR fx;
-        fx.x_op = XDR_FREE;
-        fields(&fx, objp);
-    }
-    return FALSE;
-}
-
-#define OWNING_ANSWER_XDR(name)                                                  \
-    bool_t xdr_##name(XDR *xdrs, name *objp)                                     \
-    {                                                                            \
-        return xdr_released_on_failure(xdrs, objp, (xdrproc_t)xdr_##name##_fields); \
-    }
+/* Answers that own heap memory release it when they fail to decode. */
+#define OWNING_ANSWER_XDR(name) XDR_RELEASED_ON_FAILURE(name, xdr_##name##_fields)
 
 OWNING_ANSWER_XDR(o_get_user_ll_o)
 OWNING_ANSWER_XDR(o_get_faxg_ll_o)
