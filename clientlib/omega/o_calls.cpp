@@ -10,30 +10,6 @@
 
 using rpclib::answer;
 
-namespace rpclib {
-
-o_apply_route_new_i route_request(const char *number, const char *qualifier) noexcept
-{
-    o_apply_route_new_i req{};
-    req.version = 0;
-    my_strncpy(req.o_apply_route_new_i_u.v0.number, number, 10);
-    my_strncpy(req.o_apply_route_new_i_u.v0.qualifier, qualifier, 20);
-    return req;
-}
-
-int route_result(const o_apply_route_new_o &answer, char *host, char *user, char *id) noexcept
-{
-    const o_apply_route_new_o_v0 &a = answer.o_apply_route_new_o_u.v0;
-    if (a.error != 0)
-        return a.error;
-    my_strncpy(host, a.target_host, 35);
-    my_strncpy(user, a.target_user, 10);
-    my_strncpy(id, a.target_id, 10);
-    return 0;
-}
-
-}  // namespace rpclib
-
 namespace {
 constexpr int kCallFailed = 22;
 constexpr int kNoEntry = 25;
