@@ -34,6 +34,15 @@ endforeach()
 file(MAKE_DIRECTORY ${man_dir})
 add_custom_target(manpages ALL DEPENDS ${man_out})
 
+# The shared libraries' exports are their ABI: the C interface, no C++
+# symbol.
+if(DIALCRED_TESTS)
+  add_test(NAME shared_libraries_export_c_only
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/package/exports.sh ${CMAKE_NM}
+            $<TARGET_FILE:omegaclnt_shared> $<TARGET_FILE:alphaclnt_shared>)
+  set_tests_properties(shared_libraries_export_c_only PROPERTIES LABELS unit)
+endif()
+
 # One Debian package with everything: the command, the libraries for the
 # system's other programs to run and to build against, the development
 # servers and the manual pages.
