@@ -1,7 +1,7 @@
-# Where `cmake --install` and the Debian package put things, and the helpers
+# Where `cmake --install` and the Debian packages put things, and the helpers
 # that the subdirectories use for their install rules. Included before the
 # subdirectories; cmake/Package.cmake, included after them, writes the CMake
-# package configuration and the CPack settings.
+# package configuration. debian/*.install split the result into packages.
 #
 # Layout under the prefix:
 #   bin/dialcred                      the command
@@ -32,9 +32,9 @@ set(DIALCRED_CXX_RUNTIME "$<$<LINK_LANGUAGE:C>:stdc++>")
 #                    [LIBS <flags>] [LIBS_PRIVATE <flags>])
 #
 # Installs <libdir>/pkgconfig/<name>.pc. The prefix in it is the one the
-# install runs with (`cmake --install --prefix`, or /usr when CPack stages
-# the package), not the one configured, so the file is written at install
-# time; everything else is filled in now.
+# install runs with (`cmake --install --prefix`; /usr for the Debian build,
+# which stages into debian/tmp through DESTDIR), not the one configured, so
+# the file is written at install time; everything else is filled in now.
 function(dialcred_pkgconfig name)
   cmake_parse_arguments(PC "" "DESCRIPTION" "REQUIRES;LIBS;LIBS_PRIVATE" ${ARGN})
   set(PC_NAME ${name})

@@ -1,28 +1,28 @@
 #!/usr/bin/env bash
-# Packaging test: builds the Debian package from a release build (build-pkg),
-# installs it, checks what it put on the machine, builds small programs of
-# its own against the installed libraries (through pkg-config and through
-# find_package, shared and static) and runs them, then removes the package
-# again. The programs use the libraries offline: the only host name they give
-# is "bad..host", which is refused before any name lookup. Stops nothing it
-# did not start; removes what it installed, also after a failure.
+# Packaging test: builds the Debian packages of debian/ with dpkg-buildpackage
+# from a copy of the tree in a temporary folder (the results land next to the
+# copy, not next to the checkout), installs them with apt-get, checks what
+# they put on the machine, builds the programs of tests/package against the
+# installed libraries (through pkg-config and through find_package, shared and
+# static) and runs them, removes everything, installs libalphaclnt1 alone to
+# see that a runtime needs no development file, and runs lintian on the
+# result. The programs use the libraries offline: the only host name they
+# give is "bad..host", which is refused before any name lookup. Stops nothing
+# it did not start; removes what it installed and the temporary folder, also
+# after a failure.
 # The checks call most functions through check(), which shellcheck cannot see.
 # shellcheck disable=SC2317
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 ROOT=$PWD
-BUILD=$ROOT/build-pkg
 # Lists the packages that this script installed, while they are installed:
 # a run that was killed before its clean-up is recognised by the next one.
 MARK=/var/tmp/dialcred-package-test.installed
 LOCK=/var/tmp/dialcred-package-test.lock
+PACKAGES=(dialcred libomegaclnt1 libalphaclnt1 libdialcred-dev dialcred-devservers)
 
 SUDO=""
-APT=(env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300)
-if [[ $(id -u) -ne 0 ]]; then
-  SUDO="sudo"
-  APT=(sudo "${APT[@]}")
-fi
+[[ $(id -u) -ne 0 ]] && SUDO="sudo"
 
 passed=0
 failed=0
@@ -43,12 +43,15 @@ show_log() {  # file: the end of a log, after a failure
 }
 
 TMP=$(mktemp -d /tmp/dialcred-package-test.XXXXXX)
+# apt reads the local repository below as an unprivileged user.
+chmod 755 "$TMP"
 INSTALLED=""   # packages this run installed and has not removed yet
 
 uninstall() {
   [[ -n $INSTALLED ]] || return 0
   # shellcheck disable=SC2086
-  "${APT[@]}" purge $INSTALLED >"$TMP/remove.log" 2>&1 ||
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 \
+    purge $INSTALLED >"$TMP/remove.log" 2>&1 ||
     $SUDO dpkg --purge $INSTALLED >>"$TMP/remove.log" 2>&1
   local rc=$?
   INSTALLED=""
@@ -70,50 +73,88 @@ is_installed() {
 }
 
 # --- build ------------------------------------------------------------------
-# What building needs, and what CPack needs to read the binaries' library
-# dependencies (dpkg-shlibdeps, file): tools, kept like those of setup.sh.
+# setup.sh installs dpkg-dev, lintian and the build dependencies of
+# debian/control (debhelper among them).
 bash scripts/setup.sh || exit 1
-tools=()
-for p in dpkg-dev file; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || tools+=("$p")
-done
-if ((${#tools[@]})); then
-  echo "package-test: installing ${tools[*]}"
-  "${APT[@]}" update && "${APT[@]}" install --no-install-recommends "${tools[@]}" >/dev/null || exit 1
-fi
 
-echo "== package build (release, $BUILD)"
-if ! cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DDIALCRED_TESTS=OFF >"$TMP/configure.log" 2>&1; then
-  fail "configure the release build"
-  show_log "$TMP/configure.log"
-  finish
+SRC=$TMP/dialcred
+mkdir -p "$SRC"
+if git -C "$ROOT" rev-parse --git-dir >/dev/null 2>&1; then
+  # The files git knows, with their changes, and new ones it does not ignore.
+  git -C "$ROOT" ls-files -z --cached --others --exclude-standard |
+    (cd "$ROOT" && tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$SRC"
+else
+  tar -C "$ROOT" --exclude='./build*' --exclude='./obj-*' -cf - . | tar -xf - -C "$SRC"
 fi
-if ! cmake --build "$BUILD" -j"$(nproc)" >"$TMP/build.log" 2>&1; then
-  fail "build the release build"
+VERSION=$(sed -n 's/^project(dialcred VERSION \([0-9.]*\).*/\1/p' "$SRC/CMakeLists.txt")
+DEB_VERSION=$(cd "$SRC" && dpkg-parsechangelog -S Version)
+check "debian/changelog's version $DEB_VERSION is the project's version $VERSION" \
+  test "$DEB_VERSION" = "$VERSION"
+
+echo "== dpkg-buildpackage -us -uc -b (nocheck: the suite has run already)"
+if ! (cd "$SRC" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
+  dpkg-buildpackage -us -uc -b -Pnocheck) >"$TMP/build.log" 2>&1; then
+  fail "dpkg-buildpackage"
   show_log "$TMP/build.log"
   finish
 fi
-rm -f "$BUILD"/dialcred_*.deb
-if ! (cd "$BUILD" && cpack -G DEB) >"$TMP/cpack.log" 2>&1; then
-  fail "cpack -G DEB"
-  show_log "$TMP/cpack.log"
+ARCH=$(dpkg --print-architecture)
+CHANGES=$TMP/dialcred_${DEB_VERSION}_$ARCH.changes
+declare -A DEB
+missing=()
+for p in "${PACKAGES[@]}"; do
+  DEB[$p]=$TMP/${p}_${DEB_VERSION}_$ARCH.deb
+  [[ -f ${DEB[$p]} ]] || missing+=("$p")
+done
+check "dpkg-buildpackage made ${PACKAGES[*]}${missing[*]:+ (missing: ${missing[*]})}" \
+  test ${#missing[@]} -eq 0 -a -f "$CHANGES"
+[[ ${#missing[@]} -eq 0 ]] || finish
+echo "    built packages (bytes):"
+(cd "$TMP" && stat -c '%s %n' ./*.deb) | sed 's|\./||' | awk '{ printf "      %8d  %s\n", $1, $2 }'
+
+MULTIARCH=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+LIBDIR=/usr/lib/$MULTIARCH
+field() { dpkg-deb -f "${DEB[$1]}" "$2"; }
+names() {  # Depends-like field -> one package name a line
+  sed 's/([^)]*)//g; s/\[[^]]*\]//g; s/|/,/g' | tr ',' '\n' | awk 'NF { print $1 }'
+}
+check "libalphaclnt1 depends on libomegaclnt1" \
+  grep -qx libomegaclnt1 < <(field libalphaclnt1 Depends | names)
+check "libdialcred-dev depends on both runtime packages (= $DEB_VERSION) and libtirpc-dev" \
+  test "$(field libdialcred-dev Depends | grep -o "lib[a-z-]*1 (= $DEB_VERSION)\|libtirpc-dev" | sort | paste -sd,)" \
+  = "libalphaclnt1 (= $DEB_VERSION),libomegaclnt1 (= $DEB_VERSION),libtirpc-dev"
+no_dev_depends() {  # package: no -dev package among its dependencies
+  ! field "$1" Depends | names | grep -q -- '-dev$'
+}
+for p in dialcred libomegaclnt1 libalphaclnt1 dialcred-devservers; do
+  check "$p depends on no -dev package" no_dev_depends "$p"
+done
+# The previous single package held all these files: the new ones take them over.
+for p in libomegaclnt1 libalphaclnt1 libdialcred-dev dialcred-devservers; do
+  check "$p breaks and replaces the single dialcred package before $VERSION" \
+    test "$(field "$p" Breaks)/$(field "$p" Replaces)" = "dialcred (<< $VERSION~)/dialcred (<< $VERSION~)"
+done
+
+# apt installs from a repository of the built packages alone, with lists of
+# its own (nothing of the machine's apt configuration changes): it resolves
+# the dependencies between them itself, and the others are installed already
+# (they are build dependencies).
+REPO=$TMP/repo
+mkdir -p "$REPO"
+ln "$TMP"/*.deb "$REPO"/
+(cd "$REPO" && dpkg-scanpackages --multiversion . >Packages 2>"$TMP/scan.log")
+mkdir -p "$TMP/apt/lists/partial" "$TMP/apt/sources.d"
+echo "deb [trusted=yes] file:$REPO ./" >"$TMP/apt/sources.list"
+APT=(env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300
+  -o Dir::Etc::SourceList="$TMP/apt/sources.list" -o Dir::Etc::SourceParts="$TMP/apt/sources.d"
+  -o Dir::State::Lists="$TMP/apt/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
+  -o APT::Install-Recommends=false)
+[[ -z $SUDO ]] || APT=("$SUDO" "${APT[@]}")
+if ! "${APT[@]}" update >"$TMP/update.log" 2>&1; then
+  fail "apt-get update of the repository of the built packages"
+  show_log "$TMP/update.log"
   finish
 fi
-DEBS=("$BUILD"/dialcred_*.deb)
-DEB=${DEBS[0]}
-check "cpack made one package: $(basename "$DEB")" test "${#DEBS[@]}" -eq 1 -a -f "$DEB"
-[[ -f $DEB ]] || finish
-
-VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
-ARCH=$(dpkg --print-architecture)
-MULTIARCH=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
-LIBDIR=/usr/lib/$MULTIARCH
-check "package name dialcred" test "$(dpkg-deb -f "$DEB" Package)" = dialcred
-check "package version $VERSION-1" test "$(dpkg-deb -f "$DEB" Version)" = "$VERSION-1"
-check "package architecture $ARCH" test "$(dpkg-deb -f "$DEB" Architecture)" = "$ARCH"
-DEPENDS=$(dpkg-deb -f "$DEB" Depends)
-echo "    Depends: $DEPENDS"
 
 # --- install ----------------------------------------------------------------
 exec 9>"$LOCK"
@@ -121,55 +162,80 @@ if ! flock -w 600 9; then
   fail "another package test holds $LOCK"
   finish
 fi
-if is_installed dialcred; then
+ours=()
+for p in "${PACKAGES[@]}"; do
+  is_installed "$p" && ours+=("$p")
+done
+if ((${#ours[@]})); then
   if [[ -f $MARK ]]; then
-    echo "note: removing the dialcred package that an interrupted run left installed"
+    echo "note: removing what an interrupted run left installed: $(cat "$MARK")"
     INSTALLED=$(cat "$MARK")
     uninstall
   else
-    fail "a dialcred package is installed that this test did not install; remove it first"
+    fail "${ours[*]} installed, not by this test; remove them first"
     finish
   fi
 fi
-# Files of the package that exist already belong to someone else (a manual
+# Files of the packages that exist already belong to someone else (a manual
 # install into /usr, say); installing over them and removing them would lose them.
 clash=0
-while read -r f; do
-  if [[ -e $f || -L $f ]]; then
-    fail "$f exists before the package is installed"
-    clash=1
-  fi
-done < <(dpkg-deb --fsys-tarfile "$DEB" | tar -t | sed -n 's|^\./|/|; /[^/]$/p')
+for p in "${PACKAGES[@]}"; do
+  while read -r f; do
+    if [[ -e $f || -L $f ]]; then
+      fail "$f of $p exists before the package is installed"
+      clash=1
+    fi
+  done < <(dpkg-deb --fsys-tarfile "${DEB[$p]}" | tar -t | sed -n 's|^\./|/|; /[^/]$/p' |
+    grep -v "^/usr/share/doc/$p/")
+done
 [[ $clash -eq 0 ]] || finish
 
-before=$(installed_packages)
-if ! "${APT[@]}" install --no-install-recommends "$DEB" >"$TMP/install.log" 2>&1; then
-  # Dependencies missing and the package lists out of date: once more with fresh ones.
-  "${APT[@]}" update >>"$TMP/install.log" 2>&1
-  "${APT[@]}" install --no-install-recommends "$DEB" >>"$TMP/install.log" 2>&1
-fi
-INSTALLED=$(comm -13 <(echo "$before") <(installed_packages) | paste -sd ' ')
-echo "$INSTALLED" | $SUDO tee "$MARK" >/dev/null
-if ! is_installed dialcred; then
-  fail "install $(basename "$DEB") with apt-get"
+apt_install() {  # package...: installs with apt-get, records what is new
+  local before rc
+  before=$(installed_packages)
+  "${APT[@]}" install "$@" >"$TMP/install.log" 2>&1
+  rc=$?
+  NEW=$(comm -13 <(echo "$before") <(installed_packages) | paste -sd ' ')
+  INSTALLED=$(echo "$INSTALLED $NEW" | xargs)
+  [[ -z $INSTALLED ]] || echo "$INSTALLED" | $SUDO tee "$MARK" >/dev/null
+  return $rc
+}
+if ! apt_install dialcred libdialcred-dev dialcred-devservers; then
+  fail "install dialcred, libdialcred-dev and dialcred-devservers with apt-get"
   show_log "$TMP/install.log"
   finish
 fi
-pass "install $(basename "$DEB") with apt-get (newly installed: $INSTALLED)"
+pass "install dialcred, libdialcred-dev and dialcred-devservers with apt-get (newly installed: $NEW)"
+check "apt-get installed all five packages" \
+  test "$(tr ' ' '\n' <<<"$NEW" | sort | paste -sd ' ')" = "$(printf '%s\n' "${PACKAGES[@]}" | sort | paste -sd ' ')"
 
 # --- what is installed --------------------------------------------------------
-missing=()
-for f in /usr/bin/dialcred /usr/sbin/omegad /usr/sbin/alphad \
-  "$LIBDIR"/libomegaclnt.so.1 "$LIBDIR"/libomegaclnt.so "$LIBDIR"/libomegaclnt.a \
-  "$LIBDIR"/libalphaclnt.so.1 "$LIBDIR"/libalphaclnt.so "$LIBDIR"/libalphaclnt.a \
-  "$LIBDIR"/libpinpw2t.a \
-  /usr/include/dialcred/{rpccommon.h,common.h,omega.h,o_lib.h,otools.h,alpha.h,a_lib.h,pinpw2t.h} \
+in_package() {  # package, files...: each file exists and belongs to the package
+  local p=$1 f owner
+  shift
+  for f in "$@"; do
+    owner=$(dpkg-query -S "$f" 2>/dev/null | cut -d: -f1)
+    [[ -e $f && $owner == "$p" ]] || { echo "    $f: ${owner:-no package}"; return 1; }
+  done
+}
+check "dialcred holds the command and its manual page" in_package dialcred \
+  /usr/bin/dialcred /usr/share/man/man1/dialcred.1.gz
+check "libomegaclnt1 holds libomegaclnt.so.1" in_package libomegaclnt1 \
+  "$LIBDIR/libomegaclnt.so.1" "$LIBDIR/libomegaclnt.so.$VERSION"
+check "libalphaclnt1 holds libalphaclnt.so.1" in_package libalphaclnt1 \
+  "$LIBDIR/libalphaclnt.so.1" "$LIBDIR/libalphaclnt.so.$VERSION"
+check "libdialcred-dev holds headers, .so links, static libraries, pkg-config and CMake files" \
+  in_package libdialcred-dev \
+  "$LIBDIR"/lib{omega,alpha}clnt.{so,a} "$LIBDIR"/libpinpw2t.a \
+  /usr/include/dialcred/{rpccommon.h,common.h,omega.h,o_lib.h,otools.h,alpha.h,a_lib.h,a_families.h,pinpw2t.h} \
   "$LIBDIR"/pkgconfig/{omegaclnt,alphaclnt,pinpw2t}.pc \
-  "$LIBDIR"/cmake/dialcred/{dialcredConfig,dialcredConfigVersion,dialcredTargets}.cmake \
-  /usr/share/man/man1/dialcred.1.gz /usr/share/man/man8/{omegad,alphad}.8.gz; do
-  [[ -e $f ]] || missing+=("$f")
+  "$LIBDIR"/cmake/dialcred/{dialcredConfig,dialcredConfigVersion,dialcredTargets}.cmake
+check "dialcred-devservers holds omegad, alphad and their manual pages" in_package dialcred-devservers \
+  /usr/sbin/omegad /usr/sbin/alphad /usr/share/man/man8/{omegad,alphad}.8.gz
+for lib in omega alpha; do
+  echo "    dpkg -L lib${lib}clnt1:"
+  dpkg -L lib${lib}clnt1 | sed 's/^/      /'
 done
-check "installed files in place${missing[*]:+ (missing: ${missing[*]})}" test ${#missing[@]} -eq 0
 needed() {  # ELF file -> the sonames it names
   readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
 }
@@ -182,9 +248,11 @@ check "libalphaclnt has the soname libalphaclnt.so.1" \
   has_soname "$LIBDIR/libalphaclnt.so.1" libalphaclnt.so.1
 check "libalphaclnt needs libomegaclnt.so.1" \
   grep -qx libomegaclnt.so.1 <(needed "$LIBDIR/libalphaclnt.so.1")
+check "the installed libraries export no C++ symbol" \
+  sh tests/package/exports.sh nm "$LIBDIR"/lib{omega,alpha}clnt.so.1
 
-# Every shared library that an installed binary names belongs to a package
-# that the package depends on, or to the package itself.
+# Every shared library that a packaged binary names belongs to a package that
+# the package depends on, or to the package itself.
 owner_of() {  # path -> package, also across the /lib and /usr/lib aliases
   local p alt
   p=$(readlink -f "$1")
@@ -192,19 +260,23 @@ owner_of() {  # path -> package, also across the /lib and /usr/lib aliases
     dpkg-query -S "$alt" 2>/dev/null | grep -v '^diversion' | head -n1 | cut -d: -f1 | grep . && return
   done
 }
-depends_names=$(sed 's/([^)]*)//g; s/|/,/g' <<<"$DEPENDS" | tr ',' '\n' | awk '{ print $1 }')
-undeclared=()
-for bin in /usr/bin/dialcred /usr/sbin/omegad /usr/sbin/alphad \
-  "$LIBDIR"/libomegaclnt.so.1 "$LIBDIR"/libalphaclnt.so.1; do
-  for soname in $(needed "$bin"); do
-    lib=$(ldd "$bin" | awk -v n="$soname" '$1 == n && $2 == "=>" { print $3 }')
-    pkg=$([[ -n $lib ]] && owner_of "$lib")
-    [[ $pkg == dialcred ]] && continue
-    grep -Fxq -- "${pkg:-?}" <<<"$depends_names" || undeclared+=("${pkg:-?}($soname)")
+declares_libraries() {  # package
+  local p=$1 deps bin soname lib owner undeclared=()
+  deps=$(field "$p" Depends | names)
+  for bin in $(dpkg -L "$p" | grep -E '^/usr/(s?bin/|lib/.*\.so\.)'); do
+    [[ -f $bin && ! -L $bin ]] || continue
+    for soname in $(needed "$bin"); do
+      lib=$(ldd "$bin" | awk -v n="$soname" '$1 == n && $2 == "=>" { print $3 }')
+      owner=$([[ -n $lib ]] && owner_of "$lib")
+      [[ $owner == "$p" ]] && continue
+      grep -Fxq -- "${owner:-?}" <<<"$deps" || undeclared+=("${owner:-?}($soname)")
+    done
   done
+  [[ ${#undeclared[@]} -eq 0 ]] || { echo "    undeclared: ${undeclared[*]}"; return 1; }
+}
+for p in dialcred libomegaclnt1 libalphaclnt1 dialcred-devservers; do
+  check "$p depends on the packages of every library its binaries load" declares_libraries "$p"
 done
-check "Depends names the packages of every library the binaries load${undeclared[*]:+ (undeclared: ${undeclared[*]})}" \
-  test ${#undeclared[@]} -eq 0
 
 # --- the installed command and servers ----------------------------------------
 printf 'Sie m\374ssen alle drei Felder ausf\374llen.\n' >"$TMP/usage.expected"
@@ -238,108 +310,8 @@ else
 fi
 
 # --- consumers ------------------------------------------------------------------
-SRC=$TMP/src
-mkdir -p "$SRC"
-cat >"$SRC/omega.c" <<'EOF'
-/* Uses the installed omega library offline: the bounded copy, the wire form
- * of a configuration record, a client for a host that cannot exist, and a
- * wrapper whose default handle cannot be made. */
-#include <stdio.h>
-#include <string.h>
-
-#include <o_lib.h>
-
-int main(void)
-{
-    char buf[8];
-    char value[81];
-    o_config rec;
-    char wire[512];
-    XDR x;
-    CLIENT *c = NULL;
-    int ok = 1;
-
-    memset(buf, 'x', sizeof buf);
-    my_strncpy(buf, "PINLENMIN", 5);
-    ok = ok && strcmp(buf, "PINLE") == 0;
-
-    memset(&rec, 0, sizeof rec);
-    my_strncpy(rec.key, "PINLENMIN", 10);
-    my_strncpy(rec.value, "4", 80);
-    rec.flag = TRUE;
-    xdrmem_create(&x, wire, sizeof wire, XDR_ENCODE);
-    /* One 4-byte unit per character of str10 and str80, then the bool. */
-    ok = ok && xdr_o_config(&x, &rec) && xdr_getpos(&x) == (11 + 81 + 1) * 4;
-    ok = ok && wire[3] == 'P' && wire[11 * 4 + 3] == '4' && wire[(11 + 81) * 4 + 3] == 1;
-    xdr_destroy(&x);
-
-    ok = ok && o_open_client_lib(&c, "bad..host") == 1 && c == NULL;
-    ok = ok && o_get_config_lib(NULL, "PINLENMIN", value) == 1; /* OMEGAHOST=bad..host */
-    ok = ok && rpc_prog_nr(OMEGA_PROGRAM_BASE) == 16011931L;
-    printf("omega consumer: %s\n", ok ? "ok" : "FAILED");
-    return ok ? 0 : 1;
-}
-EOF
-cat >"$SRC/alpha.c" <<'EOF'
-/* Uses the installed alpha library offline: the wire form of a usrconf
- * record, the rules of the handles, and a wrapper whose default handle
- * cannot be made. */
-#include <stdio.h>
-#include <string.h>
-
-#include <a_lib.h>
-
-int main(void)
-{
-    a_put_usrconf_i rec;
-    char value[81];
-    char wire[512];
-    XDR x;
-    CLIENT *c = NULL;
-    int ok = 1;
-
-    memset(&rec, 0, sizeof rec);
-    my_strncpy(rec.userid, "mueller", 10);
-    my_strncpy(rec.key, "t4711", 10);
-    my_strncpy(rec.value, "12 5879157914616720", 80);
-    xdrmem_create(&x, wire, sizeof wire, XDR_ENCODE);
-    ok = ok && xdr_a_put_usrconf_i(&x, &rec) && xdr_getpos(&x) == (11 + 11 + 81) * 4;
-    ok = ok && wire[3] == 'm' && wire[11 * 4 + 3] == 't' && wire[22 * 4 + 3] == '1';
-    xdr_destroy(&x);
-
-    /* An explicit host needs a handle variable of the caller's. */
-    ok = ok && a_open_client_lib(NULL, "bad..host") == 24;
-    ok = ok && a_open_client_lib(&c, "bad..host") == 2 && c == NULL;
-    ok = ok && a_get_usrconf_lib(NULL, "mueller", "t4711", value) == 2; /* ALPHAHOST=bad..host */
-    ok = ok && rpc_prog_nr(ALPHA_PROGRAM_BASE) == 16011967L;
-    printf("alpha consumer: %s\n", ok ? "ok" : "FAILED");
-    return ok ? 0 : 1;
-}
-EOF
-cat >"$SRC/keypad.c" <<'EOF'
-/* Uses the installed keypad code: a code made from PIN and password reads
- * back to the password with the PIN, and a malformed code is refused. */
-#include <stdio.h>
-#include <string.h>
-
-#include <pinpw2t.h>
-
-int main(void)
-{
-    char code[100];
-    char pw[100];
-    int ok;
-
-    snprintf(code, sizeof code, "%s", pinpw2t("1234", "Geheim42"));
-    /* 8 plain characters are 16 digits; the header is 16 - 4. */
-    ok = strncmp(code, "12 ", 3) == 0 && strlen(code) == 3 + 16 &&
-         strspn(code + 3, "0123456789") == 16;
-    ok = ok && t2pw("1234", code, pw, sizeof pw) == T2PW_OK && strcmp(pw, "Geheim42") == 0;
-    ok = ok && t2pw("1234", "x", pw, sizeof pw) == T2PW_EFORM && pw[0] == '\0';
-    printf("keypad consumer: %s\n", ok ? "ok" : "FAILED");
-    return ok ? 0 : 1;
-}
-EOF
+# The programs of tests/package, built by another project's means.
+CONSUMERS=$ROOT/tests/package
 
 # Runs a consumer where no server can be reached and no name is looked up.
 run_consumer() {  # program, expected first word
@@ -384,64 +356,55 @@ for lib in omega alpha; do
   libs=$(pkg-config --libs "${lib}clnt")
   # shellcheck disable=SC2086
   if try_build "pkg-config: build the $lib consumer (C, shared)" "$PC/$lib" \
-    cc "${CFLAGS[@]}" "$SRC/$lib.c" $flags $libs; then
+    cc "${CFLAGS[@]}" "$CONSUMERS/$lib.c" $flags $libs; then
     check "pkg-config: the $lib consumer runs against lib${lib}clnt.so.1" runs_shared "$PC/$lib" $lib
   fi
   # shellcheck disable=SC2086
   if try_build "pkg-config: build the $lib consumer as C++" "$PC/$lib-cxx" \
-    c++ -x c++ -Wall -Wextra -Werror "$SRC/$lib.c" -x none $flags $libs; then
+    c++ -x c++ -Wall -Wextra -Werror "$CONSUMERS/$lib.c" -x none $flags $libs; then
     check "pkg-config: the $lib consumer built as C++ runs" run_consumer "$PC/$lib-cxx" $lib
   fi
   # A static link: the archives by name, the private flags of --static.
   static_libs=$(pkg-config --static --libs "${lib}clnt" | sed -E 's/-l(omega|alpha)clnt\b/-l:lib\1clnt.a/g')
   # shellcheck disable=SC2086
   if try_build "pkg-config --static: build the $lib consumer (C, static)" "$PC/$lib-static" \
-    cc "${CFLAGS[@]}" "$SRC/$lib.c" $flags $static_libs; then
+    cc "${CFLAGS[@]}" "$CONSUMERS/$lib.c" $flags $static_libs; then
     check "pkg-config --static: the $lib consumer runs without the shared libraries" \
       runs_static "$PC/$lib-static" $lib
   fi
 done
 # shellcheck disable=SC2046
 if try_build "pkg-config: build the keypad consumer" "$PC/keypad" \
-  cc "${CFLAGS[@]}" "$SRC/keypad.c" $(pkg-config --cflags --libs pinpw2t); then
+  cc "${CFLAGS[@]}" "$CONSUMERS/keypad.c" $(pkg-config --cflags --libs pinpw2t); then
   check "pkg-config: the keypad consumer runs" run_consumer "$PC/keypad" keypad
 fi
 
 # The same programs through find_package, in a project that enables only C.
 CM=$TMP/cmake
-mkdir -p "$CM"
-cp "$SRC"/*.c "$CM"/
-cat >"$CM/CMakeLists.txt" <<EOF
-cmake_minimum_required(VERSION 3.18)
-project(dialcred_consumer LANGUAGES C)
-find_package(dialcred $VERSION REQUIRED)
-set(CMAKE_C_STANDARD 11)
-add_compile_options(-Wall -Wextra -Werror)
-foreach(lib omega alpha)
-  add_executable(\${lib}_shared \${lib}.c)
-  target_link_libraries(\${lib}_shared PRIVATE dialcred::\${lib}clnt)
-  add_executable(\${lib}_static \${lib}.c)
-  target_link_libraries(\${lib}_static PRIVATE dialcred::\${lib}clnt_static)
-endforeach()
-add_executable(keypad keypad.c)
-target_link_libraries(keypad PRIVATE dialcred::pinpw2t)
-EOF
-if cmake -S "$CM" -B "$CM/build" -DCMAKE_BUILD_TYPE=Release >"$TMP/cm.log" 2>&1 &&
-  cmake --build "$CM/build" >>"$TMP/cm.log" 2>&1; then
+if cmake -S "$CONSUMERS" -B "$CM" -DCMAKE_BUILD_TYPE=Release -DDIALCRED_VERSION="$VERSION" \
+  >"$TMP/cm.log" 2>&1 && cmake --build "$CM" >>"$TMP/cm.log" 2>&1; then
   pass "find_package(dialcred $VERSION): configure and build the consumers"
   for lib in omega alpha; do
     check "find_package: dialcred::${lib}clnt consumer runs against lib${lib}clnt.so.1" \
-      runs_shared "$CM/build/${lib}_shared" $lib
+      runs_shared "$CM/${lib}_shared" $lib
     check "find_package: dialcred::${lib}clnt_static consumer runs without the shared libraries" \
-      runs_static "$CM/build/${lib}_static" $lib
+      runs_static "$CM/${lib}_static" $lib
   done
-  check "find_package: dialcred::pinpw2t consumer runs" run_consumer "$CM/build/keypad" keypad
+  check "find_package: dialcred::pinpw2t consumer runs" run_consumer "$CM/keypad" keypad
 else
   fail "find_package(dialcred $VERSION): configure and build the consumers"
   show_log "$TMP/cm.log"
 fi
 
 # --- removal ------------------------------------------------------------------------
+gone() {
+  local p
+  for p in "${PACKAGES[@]}"; do
+    ! is_installed "$p" || return 1
+  done
+  [[ ! -e /usr/bin/dialcred && ! -e $LIBDIR/libomegaclnt.so.1 && ! -e $LIBDIR/libalphaclnt.so.1 &&
+    ! -e /usr/include/dialcred && ! -e $LIBDIR/cmake/dialcred && ! -e /usr/sbin/omegad ]]
+}
 removed=$INSTALLED
 if uninstall; then
   pass "remove the packages this test installed ($removed)"
@@ -449,9 +412,41 @@ else
   fail "remove the packages this test installed ($removed)"
   show_log "$TMP/remove.log"
 fi
-gone() {
-  ! is_installed dialcred && [[ ! -e /usr/bin/dialcred && ! -e $LIBDIR/libomegaclnt.so.1 &&
-    ! -e /usr/include/dialcred && ! -e $LIBDIR/cmake/dialcred ]]
+check "nothing of the packages is left" gone
+
+# --- a runtime without development files ----------------------------------------------
+# Every symbol that libalphaclnt.so.1 uses is found in what is installed.
+resolves() {
+  ldd -r "$LIBDIR/libalphaclnt.so.1" >"$TMP/ldd.log" 2>&1 && ! grep -q 'undefined symbol' "$TMP/ldd.log"
 }
-check "nothing of the package is left" gone
+if apt_install libalphaclnt1; then
+  pass "install libalphaclnt1 alone with apt-get (newly installed: $NEW)"
+  check "apt-get installed libalphaclnt1 and libomegaclnt1, nothing else" \
+    test "$(tr ' ' '\n' <<<"$NEW" | sort | paste -sd ' ')" = "libalphaclnt1 libomegaclnt1"
+  check "no -dev package installed with it" test -z "$(tr ' ' '\n' <<<"$NEW" | grep -- '-dev$')"
+  check "no header installed with it: /usr/include/dialcred is absent" test ! -e /usr/include/dialcred
+  check "libalphaclnt1 and libomegaclnt1 hold no header and no development link" \
+    test -z "$(dpkg -L libalphaclnt1 libomegaclnt1 | grep -E '^/usr/include|\.so$|\.a$|\.pc$')"
+  check "libalphaclnt.so.1 loads with every symbol resolved (ldd -r)" resolves
+else
+  fail "install libalphaclnt1 alone with apt-get"
+  show_log "$TMP/install.log"
+fi
+removed=$INSTALLED
+if uninstall; then
+  pass "remove the packages this test installed ($removed)"
+else
+  fail "remove the packages this test installed ($removed)"
+  show_log "$TMP/remove.log"
+fi
+check "nothing of the packages is left" gone
+
+# --- lintian ---------------------------------------------------------------------------
+# The default profile; the output is shown whatever it holds.
+lintian "$CHANGES" >"$TMP/lintian.log" 2>&1
+lintian_rc=$?
+echo "    lintian $(basename "$CHANGES"):"
+sed 's/^/      /' "$TMP/lintian.log"
+check "lintian shows no error and no warning (exit status $lintian_rc)" \
+  test $lintian_rc -eq 0 -a -z "$(grep -E '^[EW]: ' "$TMP/lintian.log")"
 finish

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing dialcred
-# need, when they are missing. Safe to run again.
+# need, when they are missing, and the build dependencies of its own Debian
+# packages (debian/control: debhelper among them) with the tools that build
+# and check them. Safe to run again.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake pkg-config
@@ -10,10 +13,15 @@ PACKAGES=(
   libgtest-dev
   slapd ldap-utils
   dovecot-imapd dovecot-pop3d
+  dpkg-dev lintian
 )
 if [[ "${DIALCRED_WITH_CLANG:-0}" == 1 ]]; then
   PACKAGES+=(clang libclang-rt-14-dev)
 fi
+
+APT=(env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300)
+[[ $(id -u) -eq 0 ]] || APT=(sudo "${APT[@]}")
+updated=0
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -21,8 +29,12 @@ for p in "${PACKAGES[@]}"; do
 done
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
-  SUDO=""
-  [[ $(id -u) -ne 0 ]] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  "${APT[@]}" update
+  updated=1
+  "${APT[@]}" install --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if ! dpkg-checkbuilddeps >/dev/null 2>&1; then
+  echo "setup: installing the build dependencies of debian/control"
+  ((updated)) || "${APT[@]}" update
+  "${APT[@]}" build-dep --no-install-recommends ./ >/dev/null
 fi
