@@ -3,8 +3,8 @@
 # none runs, runs every test (the live ones start their own private slapd,
 # dovecot, omega and alpha servers on loopback) once normally and once under
 # the address and undefined-behaviour sanitizers, fuzzes every decoder for a
-# bounded time, builds, installs and checks the Debian package, and stops
-# what it started.
+# bounded time, builds the Debian packages (debian/, without running the
+# suite a third time), installs and checks them, and stops what it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -38,5 +38,5 @@ unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 echo "== fuzzing: every decoder, reader and the keypad code for a bounded time"
 bash scripts/fuzz.sh
 
-echo "== installed package: dialcred and the libraries as a user gets them"
+echo "== Debian packages: built with dpkg-buildpackage, installed as a user gets them, lintian"
 bash scripts/package-test.sh
