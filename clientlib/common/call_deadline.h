@@ -16,8 +16,12 @@
  * - No signal, handler or timer of the caller's is used: the watchdog is a
  *   thread that blocks every signal, started on the first call.
  * - Each call has its own entry, so each handle keeps its own deadline.
- * - Arming costs a lock and a list insertion; the watchdog is woken only when
- *   a new deadline comes before the one it sleeps towards.
+ * - Arming costs a lock and a list insertion, and no system call: the
+ *   watchdog is woken only when a new deadline comes before the one it
+ *   sleeps towards, and the descriptor is read where libtirpc's stream
+ *   client keeps it, first in its private data, once a first call of that
+ *   kind of client has shown, through clnt_control, that it is there
+ *   (clnt_control itself costs two system calls).
  * - A forked child starts with no watchdog and no armed call and starts its
  *   own watchdog on its first call (pthread_atfork).
  * - A call is disarmed under the lock before the stub returns, so the
@@ -46,6 +50,12 @@ struct call_deadline {
     struct call_deadline *prev, *next;
 };
 
+/* How the descriptor of a kind of client (its table of operations) is
+ * found: not at all (datagrams, no descriptor), first in its private data,
+ * or through clnt_control. */
+enum { CALL_DEADLINE_UNKNOWN, CALL_DEADLINE_NONE, CALL_DEADLINE_FD_FIRST, CALL_DEADLINE_FD_CONTROL };
+#define CALL_DEADLINE_KINDS 8
+
 static struct call_deadline_watch {
     pthread_mutex_t lock;
     pthread_cond_t wake;      /* on CLOCK_MONOTONIC once started */
@@ -53,7 +63,12 @@ static struct call_deadline_watch {
     struct timespec wakes_at; /* the watchdog's next wake-up; tv_sec < 0: none */
     int running;
     int atfork;
-} call_deadline_watch = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, NULL, {-1, 0}, 0, 0};
+    int nkinds;
+    struct {
+        const void *ops;
+        int how;
+    } kinds[CALL_DEADLINE_KINDS];
+} call_deadline_watch = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, NULL, {-1, 0}, 0, 0, 0, {{NULL, 0}}};
 
 static inline int call_deadline_before(const struct timespec *a, const struct timespec *b)
 {
@@ -127,10 +142,44 @@ static inline void call_deadline_start(struct call_deadline_watch *w)
     pthread_attr_destroy(&ta);
 }
 
-/* Arms e for fd; 0 when there is no watchdog (the call goes on unbounded). */
-static inline int call_deadline_arm(struct call_deadline *e, int fd, struct timeval timeout)
+/* The kind of clnt, by its first call (outside the lock). */
+static inline int call_deadline_probe(CLIENT *clnt)
+{
+    int fd = -1, type = 0;
+    socklen_t len = sizeof type;
+    if (!clnt_control(clnt, CLGET_FD, (char *)&fd) || fd < 0 ||
+        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM)
+        return CALL_DEADLINE_NONE;
+    if (clnt->cl_private != NULL && *(const int *)clnt->cl_private == fd)
+        return CALL_DEADLINE_FD_FIRST;
+    return CALL_DEADLINE_FD_CONTROL;
+}
+
+/* With the lock held. */
+static inline int call_deadline_known(struct call_deadline_watch *w, const void *ops)
+{
+    int i;
+    for (i = 0; i < w->nkinds; ++i)
+        if (w->kinds[i].ops == ops)
+            return w->kinds[i].how;
+    return CALL_DEADLINE_UNKNOWN;
+}
+
+static inline void call_deadline_remember(struct call_deadline_watch *w, const void *ops, int how)
+{
+    if (call_deadline_known(w, ops) == CALL_DEADLINE_UNKNOWN && w->nkinds < CALL_DEADLINE_KINDS) {
+        w->kinds[w->nkinds].ops = ops;
+        w->kinds[w->nkinds].how = how;
+        ++w->nkinds;
+    }
+}
+
+/* Arms e for the call on clnt; 0 when the call is not to be watched (a
+ * datagram client, or no watchdog: the call goes on unbounded). */
+static inline int call_deadline_arm(struct call_deadline *e, CLIENT *clnt, struct timeval timeout)
 {
     struct call_deadline_watch *w = &call_deadline_watch;
+    int how, fd = -1;
     clock_gettime(CLOCK_MONOTONIC, &e->at);
     e->at.tv_sec += timeout.tv_sec;
     e->at.tv_nsec += (long)timeout.tv_usec * 1000 + CALL_DEADLINE_GRACE_NS;
@@ -138,16 +187,28 @@ static inline int call_deadline_arm(struct call_deadline *e, int fd, struct time
         e->at.tv_nsec -= 1000000000L;
         ++e->at.tv_sec;
     }
-    e->fd = fd;
     e->fired = 0;
     e->prev = NULL;
     pthread_mutex_lock(&w->lock);
-    if (!w->running)
+    how = call_deadline_known(w, clnt->cl_ops);
+    if (how == CALL_DEADLINE_UNKNOWN || how == CALL_DEADLINE_FD_CONTROL) {
+        pthread_mutex_unlock(&w->lock);
+        if (how == CALL_DEADLINE_UNKNOWN)
+            how = call_deadline_probe(clnt);
+        if (how == CALL_DEADLINE_FD_CONTROL && !clnt_control(clnt, CLGET_FD, (char *)&fd))
+            fd = -1;
+        pthread_mutex_lock(&w->lock);
+        call_deadline_remember(w, clnt->cl_ops, how);
+    }
+    if (how == CALL_DEADLINE_FD_FIRST)
+        fd = *(const int *)clnt->cl_private;
+    if (fd >= 0 && !w->running)
         call_deadline_start(w);
-    if (!w->running) {
+    if (fd < 0 || !w->running) {
         pthread_mutex_unlock(&w->lock);
         return 0;
     }
+    e->fd = fd;
     e->next = w->armed;
     if (w->armed != NULL)
         w->armed->prev = e;
@@ -184,13 +245,8 @@ static inline enum clnt_stat call_within_deadline(CLIENT *clnt, rpcproc_t proc, 
 {
     struct call_deadline e;
     enum clnt_stat st;
-    int fd = -1, type = 0;
-    socklen_t len = sizeof type;
 
-    if ((timeout.tv_sec == 0 && timeout.tv_usec == 0) ||
-        !clnt_control(clnt, CLGET_FD, (char *)&fd) || fd < 0 ||
-        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM ||
-        !call_deadline_arm(&e, fd, timeout))
+    if ((timeout.tv_sec == 0 && timeout.tv_usec == 0) || !call_deadline_arm(&e, clnt, timeout))
         return clnt->cl_ops->cl_call(clnt, proc, xargs, argsp, xres, resp, timeout);
     st = clnt->cl_ops->cl_call(clnt, proc, xargs, argsp, xres, resp, timeout);
     call_deadline_disarm(&e);

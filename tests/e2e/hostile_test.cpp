@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "a_lib.h"
+#include "call_deadline.h"
 #include "devservers.hpp"
 #include "hostile_server.hpp"
 #include "o_lib.h"
@@ -708,6 +710,140 @@ TEST(HostileServer, ThousandFailedCallsThroughTheDefaultLoseNoDescriptorOrMemory
         EXPECT_LE(ours, std::max(libtirpc_kept, 0L) + 4096);
         EXPECT_EQ(after, 0) << "a call after the failures";
     }
+}
+
+// ---------------------------------------------------------------------------
+// The whole-call deadline itself (call_deadline.h, the code every stub runs),
+// with short time-outs: a server that answers procedure 1 with replies to
+// other calls every 0.2 s, and procedure 2 at once.
+
+constexpr rpcproc_t kEndless = 1;
+constexpr rpcproc_t kPrompt = 2;
+
+struct DeadlineServer {
+    explicit DeadlineServer(long offset)
+        : prog(static_cast<unsigned long>(OMEGA_PROGRAM_BASE + offset)),
+          server({prog}, [](const RpcCall &c) -> Answer {
+              if (c.proc == kPrompt)
+                  return {e2e::record(e2e::success_header(c.xid))};
+              Bytes payload = e2e::success_header(c.xid + 1);
+              return {e2e::record(payload), false, 0.2};
+          })
+    {
+    }
+    CLIENT *client() const { return clnt_create("127.0.0.1", prog, 1, "tcp"); }
+    unsigned long prog;
+    e2e::HostileServer server;
+};
+
+// xdr_void takes no arguments in C++; through void (*)() the cast is plain.
+xdrproc_t void_proc() { return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(&xdr_void)); }
+
+struct Timed {
+    clnt_stat stat;
+    double seconds;
+};
+
+Timed call_for(CLIENT *c, rpcproc_t proc, double timeout)
+{
+    const timeval tv{static_cast<time_t>(timeout), static_cast<suseconds_t>((timeout - static_cast<long>(timeout)) * 1e6)};
+    const auto t0 = std::chrono::steady_clock::now();
+    clnt_stat st = call_within_deadline(c, proc, void_proc(), nullptr,
+                                        void_proc(), nullptr, tv);
+    return {st, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()};
+}
+
+constexpr double kGrace = CALL_DEADLINE_GRACE_NS / 1e9;
+
+// What the program owns: every handler, the signal mask, the interval timer.
+struct SignalState {
+    std::vector<struct sigaction> actions = std::vector<struct sigaction>(NSIG);
+    sigset_t mask{};
+    itimerval timer{};
+    static SignalState now()
+    {
+        SignalState s;
+        for (int sig = 1; sig < NSIG; ++sig)
+            sigaction(sig, nullptr, &s.actions[sig]);
+        pthread_sigmask(SIG_SETMASK, nullptr, &s.mask);
+        getitimer(ITIMER_REAL, &s.timer);
+        return s;
+    }
+    bool operator==(const SignalState &o) const
+    {
+        for (int sig = 1; sig < NSIG; ++sig)
+            if (actions[sig].sa_handler != o.actions[sig].sa_handler ||
+                actions[sig].sa_flags != o.actions[sig].sa_flags)
+                return false;
+        for (int sig = 1; sig < NSIG; ++sig)
+            if (sigismember(&mask, sig) != sigismember(&o.mask, sig))
+                return false;
+        return timer.it_value.tv_sec == o.timer.it_value.tv_sec &&
+               timer.it_value.tv_usec == o.timer.it_value.tv_usec;
+    }
+};
+
+// Two calls held by a server at once, with deadlines of 1 s and 2 s, each end
+// at their own; a third handle keeps working meanwhile; and nothing of the
+// program's signal set-up changed.
+TEST(CallDeadline, EachHandleEndsAtItsOwnDeadlineAndNoSignalIsTouched)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    DeadlineServer s(e2e::test_offset() + 33);
+    CLIENT *a = s.client(), *b = s.client(), *c = s.client();
+    ASSERT_TRUE(a && b && c);
+    const SignalState before = SignalState::now();
+    Timed ta{}, tb{};
+    std::thread first([&] { ta = call_for(a, kEndless, 1.0); });
+    std::thread second([&] { tb = call_for(b, kEndless, 2.0); });
+    int prompt_ok = 0;
+    for (int i = 0; i < 20; ++i) {
+        prompt_ok += call_for(c, kPrompt, 1.0).stat == RPC_SUCCESS;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    first.join();
+    second.join();
+    EXPECT_EQ(ta.stat, RPC_CANTRECV);
+    EXPECT_EQ(tb.stat, RPC_CANTRECV);
+    EXPECT_GE(ta.seconds, 1.0 + kGrace - 0.05);
+    EXPECT_LT(ta.seconds, 1.0 + kGrace + 1.0);
+    EXPECT_GE(tb.seconds, 2.0 + kGrace - 0.05) << "the earlier deadline ended only its own call";
+    EXPECT_LT(tb.seconds, 2.0 + kGrace + 1.0);
+    EXPECT_EQ(prompt_ok, 20);
+    EXPECT_TRUE(SignalState::now() == before);
+    for (CLIENT *h : {a, b, c})
+        clnt_destroy(h);
+}
+
+// A forked child has no watchdog thread and none of the parent's calls: its
+// first call starts its own, and both sides keep ending their calls.
+TEST(CallDeadline, ForkedChildKeepsItsDeadlines)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    DeadlineServer s(e2e::test_offset() + 34);
+    CLIENT *c = s.client();
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(call_for(c, kPrompt, 1.0).stat, RPC_SUCCESS);  // the watchdog runs
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        CLIENT *mine = s.client();
+        Timed t = mine != nullptr ? call_for(mine, kEndless, 1.0) : Timed{RPC_FAILED, 0};
+        _exit(t.stat == RPC_CANTRECV && t.seconds < 1.0 + kGrace + 1.0 ? 0 : 1);
+    }
+    ASSERT_GT(pid, 0);
+    Timed t = call_for(c, kEndless, 1.0);
+    int status = 0;
+    for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (waitpid(pid, &status, WNOHANG) == 0) {  // a child without a watchdog hangs
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's call ended in time";
+    EXPECT_EQ(t.stat, RPC_CANTRECV);
+    EXPECT_LT(t.seconds, 1.0 + kGrace + 1.0);
+    clnt_destroy(c);
 }
 
 int main(int argc, char **argv)
