@@ -11,7 +11,7 @@
 // malloc keeps between rounds: the figures are the codecs' own work, not the
 // kernel's first touch of fresh pages, which both would pay alike.
 //
-//   list_codec_bench [MAX_ELEMENTS]
+//   list_codec_bench [MAX_ELEMENTS [MIN_ELEMENTS]]
 #include <malloc.h>
 #include <pthread.h>
 
@@ -132,6 +132,7 @@ bool same_bytes(size_t n)
 }
 
 size_t g_max = 1000000;
+size_t g_min = 0;
 int g_status = 0;
 
 void *bench(void *)
@@ -147,6 +148,8 @@ void *bench(void *)
     for (size_t n : {1000, 2000, 5000, 10000, 20000, 50000, 100000, 200000, 500000, 1000000}) {
         if (n > g_max)
             break;
+        if (n < g_min)
+            continue;
         buf.assign(kAnswerWire + n * kElementWire, 0);  // touched before any timing
         Times lib, gen;
         if (!run_library(n, buf, lib) || !run_generated(n, buf, gen)) {
@@ -168,10 +171,13 @@ int main(int argc, char **argv)
 {
     if (argc > 1)
         g_max = std::strtoul(argv[1], nullptr, 10);
+    if (argc > 2)
+        g_min = std::strtoul(argv[2], nullptr, 10);
     // Freed memory stays with malloc for the next round instead of going
-    // back to the kernel.
+    // back to the kernel: one arena (a thread's own arena gives each freed
+    // heap back at once), trimmed only beyond 1 GiB.
+    mallopt(M_ARENA_MAX, 1);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, kStackBytes);
