@@ -30,10 +30,8 @@
  * for an old server) keeps every handle.
  *
  * Every call ends within RPC_CALL_TIMEOUT_SECONDS in total, whatever the
- * server sends (rpccommon.h). Threads: the stubs keep their answers in
- * static storage and the default handle is unguarded, so call this library
- * from one thread at a time (another thread may use the omega library
- * meanwhile). */
+ * server sends (rpccommon.h). Threads: as rpccommon.h says, one thread at
+ * a time. */
 #ifndef A_LIB_H
 #define A_LIB_H
 

@@ -30,10 +30,8 @@
  * version the wrapper does not send, 24) keeps every handle.
  *
  * Every call ends within RPC_CALL_TIMEOUT_SECONDS in total, whatever the
- * server sends (rpccommon.h). Threads: the stubs keep their answers in
- * static storage and the default handle is unguarded, so call this library
- * from one thread at a time (another thread may use the alpha library
- * meanwhile). */
+ * server sends (rpccommon.h). Threads: as rpccommon.h says, one thread at
+ * a time. */
 #ifndef O_LIB_H
 #define O_LIB_H
 

@@ -36,8 +36,10 @@
 #include "hostile_server.hpp"
 #include "o_lib.h"
 
+// Under the address sanitizer malloc is its own: the heap in use is asked
+// of it (its interface header is not installed with gcc here).
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #define HEAP_FROM_SANITIZER 1
 #endif
 
