@@ -22,13 +22,6 @@
 
 using namespace xdrtest;
 
-// Sanitizer builds: libtirpc loses 16 bytes in every clnt_create for a
-// program it has created a client for before (its rpcbind address cache),
-// which each test of a dropped default handle does. Nothing of ours is
-// allocated under that frame; full unwinding lets the suppression see it.
-extern "C" const char *__lsan_default_suppressions() { return "leak:clnt_tp_create_timed\n"; }
-extern "C" const char *__asan_default_options() { return "fast_unwind_on_malloc=0"; }
-
 namespace {
 
 // One development alpha server for the whole test process, on a program

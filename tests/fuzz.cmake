@@ -52,3 +52,48 @@ target_compile_definitions(fuzz_regression_test PRIVATE
 add_dependencies(fuzz_regression_test fuzz_decls)
 dialcred_warnings(fuzz_regression_test)
 gtest_discover_tests(fuzz_regression_test PROPERTIES LABELS unit)
+
+# Every XDR routine of both programs once more, with the fixed-width strings
+# of plain rpcgen code (tests/unit/plain_strings.x), as a module of its own
+# (bound to its own symbols) that fixed_strings_test loads beside the
+# library: the library's routines must write and read the same bytes.
+set(plain_gen ${CMAKE_CURRENT_BINARY_DIR}/plain_gen)
+file(MAKE_DIRECTORY ${plain_gen})
+add_custom_command(
+  OUTPUT ${plain_gen}/plain_strings.h ${plain_gen}/plain_strings_xdr.c
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/unit/plain_strings.x plain_strings.x
+  COMMAND ${CMAKE_COMMAND} -E rm -f plain_strings.h plain_strings_xdr.c
+  COMMAND ${RPCGEN_EXECUTABLE} -h -o plain_strings.h plain_strings.x
+  COMMAND ${RPCGEN_EXECUTABLE} -c -o plain_strings_xdr.c plain_strings.x
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/unit/plain_strings.x
+  WORKING_DIRECTORY ${plain_gen}
+  COMMENT "rpcgen plain_strings.x"
+  VERBATIM)
+set(plain_sources
+  ${plain_gen}/plain_strings_xdr.c
+  ${RPCGEN_GEN_DIR}/common_xdr.c ${RPCGEN_GEN_DIR}/omega_xdr.c ${RPCGEN_GEN_DIR}/alpha_xdr.c
+  ${FUZZ_SOURCE_ROOT}/clientlib/common/bytes_xdr.c
+  ${FUZZ_SOURCE_ROOT}/clientlib/common/chain_xdr.c
+  ${FUZZ_SOURCE_ROOT}/clientlib/omega/o_chains.c
+  ${FUZZ_SOURCE_ROOT}/clientlib/alpha/a_chain_xdr.c
+  ${FUZZ_SOURCE_DIR}/fuzz_chains.c)
+add_library(plain_xdr MODULE ${plain_sources})
+set_source_files_properties(${plain_sources} PROPERTIES
+  COMPILE_OPTIONS "${DIALCRED_GENERATED_WARNINGS}")
+target_include_directories(plain_xdr PRIVATE ${RPCGEN_GEN_DIR}
+  ${FUZZ_SOURCE_ROOT}/clientlib/common ${FUZZ_SOURCE_DIR})
+target_link_libraries(plain_xdr PRIVATE PkgConfig::TIRPC)
+target_link_options(plain_xdr PRIVATE -Wl,-Bsymbolic)
+add_dependencies(plain_xdr alphaclnt)
+
+add_executable(fixed_strings_test
+  ${CMAKE_CURRENT_LIST_DIR}/unit/fixed_strings_test.cpp
+  ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
+  ${FUZZ_SOURCE_DIR}/fuzz_chains.c)
+target_include_directories(fixed_strings_test PRIVATE ${FUZZ_SOURCE_DIR})
+target_link_libraries(fixed_strings_test PRIVATE alphaclnt omegaclnt ${CMAKE_DL_LIBS}
+                      GTest::gtest_main)
+target_compile_definitions(fixed_strings_test PRIVATE PLAIN_XDR="$<TARGET_FILE:plain_xdr>")
+add_dependencies(fixed_strings_test plain_xdr)
+dialcred_warnings(fixed_strings_test)
+gtest_discover_tests(fixed_strings_test PROPERTIES LABELS unit)

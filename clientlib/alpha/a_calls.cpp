@@ -5,6 +5,7 @@
 
 #include "a_lib.h"
 #include "answer.hpp"
+#include "handles.hpp"
 
 using rpclib::answer;
 
@@ -41,11 +42,11 @@ a_usrconf_i old_key(const char *userid, const char *key) noexcept
 
 // The answer of a write or delete of either generation: 0, 34, or 16 when
 // neither call got through.
-int yes_no(CLIENT *c, bool_t *answered) noexcept
+int yes_no(CLIENT *given, CLIENT *c, bool_t *answered) noexcept
 {
     auto res = answer(answered, xdr_bool);
     if (!res) {
-        a_clear(c);
+        rpclib::alpha_default().failed(given, c);
         return kCallFailed;
     }
     return *res ? 0 : kRefused;
@@ -56,8 +57,8 @@ extern "C" {
 
 int a_get_usrconf_lib(CLIENT *clnt, const char *userid, const char *key, char *value) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = a_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     a_usrconf_new_i req = new_key(userid, key);
     if (value != nullptr)
@@ -83,15 +84,15 @@ int a_get_usrconf_lib(CLIENT *clnt, const char *userid, const char *key, char *v
             return 0;
         }
     }
-    a_clear(c);
+    rpclib::alpha_default().failed(clnt, c);
     return kCallFailed;
 }
 
 int a_put_usrconf_lib(CLIENT *clnt, const char *userid, const char *key,
                       const char *value) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = a_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     a_usrconf_new req{};
     req.version = 1;
@@ -108,13 +109,13 @@ int a_put_usrconf_lib(CLIENT *clnt, const char *userid, const char *key,
         my_strncpy(old.value, value, 80);
         res = a_put_usrconf_1(&old, c);
     }
-    return yes_no(c, res);
+    return yes_no(clnt, c, res);
 }
 
 int a_del_usrconf_lib(CLIENT *clnt, const char *userid, const char *key) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = a_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     a_usrconf_new_i req = new_key(userid, key);
     bool_t *res = a_del_usrconf_new_1(&req, c);
@@ -122,27 +123,26 @@ int a_del_usrconf_lib(CLIENT *clnt, const char *userid, const char *key) noexcep
         a_usrconf_i old = old_key(userid, key);
         res = a_del_usrconf_1(&old, c);
     }
-    return yes_no(c, res);
+    return yes_no(clnt, c, res);
 }
 
 int a_a_log_lib(CLIENT *clnt, const char *text) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = a_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     const size_t len = text != nullptr ? std::strlen(text) + 1 : 0;
     // The line's codec refuses more than 80 bytes, but only after the RPC
-    // layer has begun the call; refusing here sends nothing at all.
-    if (text == nullptr || len > kMaxLogBytes) {
-        a_clear(c);
+    // layer has begun the call; refusing here sends nothing at all, and
+    // the handle, which did nothing wrong, stays.
+    if (text == nullptr || len > kMaxLogBytes)
         return kCallFailed;
-    }
     zeile line{};
     line.zeile_len = static_cast<u_int>(len);
     line.zeile_val = const_cast<char *>(text);
     auto res = answer(a_a_log_1(&line, c), xdr_bool);
     if (!res) {
-        a_clear(c);
+        rpclib::alpha_default().failed(clnt, c);
         return kCallFailed;
     }
     return 0;

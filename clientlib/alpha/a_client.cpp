@@ -1,7 +1,9 @@
 // The alpha client handles: a caller's own, or one process-wide default that
-// is opened on first use at the default alpha host and forgotten after a
-// failed call, so that the next call connects anew.
+// is opened on first use at the default alpha host and let go after a failed
+// call, so that the next call connects anew (handles.hpp says when it is
+// destroyed).
 #include "a_lib.h"
+#include "handles.hpp"
 
 namespace {
 constexpr int kNoClient = 2;
@@ -9,8 +11,32 @@ constexpr int kBadRequest = 24;
 }  // namespace
 
 extern "C" {
-
 CLIENT *alpha_clnt_var = nullptr;
+}
+
+namespace rpclib {
+
+DefaultHandle &alpha_default() noexcept
+{
+    static DefaultHandle d(alpha_clnt_var);
+    return d;
+}
+
+int a_resolve(CLIENT *given, CLIENT **use) noexcept
+{
+    *use = given;
+    if (given != nullptr)
+        return 0;
+    int rc = 0;
+    if (alpha_clnt_var == nullptr)
+        rc = a_open_client_lib(nullptr, nullptr);
+    *use = alpha_clnt_var;
+    return rc;
+}
+
+}  // namespace rpclib
+
+extern "C" {
 
 int a_open_client_lib(CLIENT **clnt, const char *host) noexcept
 {
@@ -25,19 +51,23 @@ int a_open_client_lib(CLIENT **clnt, const char *host) noexcept
     if (clnt != nullptr)
         *clnt = c;
     else
-        alpha_clnt_var = c;
+        rpclib::alpha_default().replace(c);
     return 0;
 }
 
 int a_close_client_lib(CLIENT *clnt) noexcept
 {
     if (clnt != nullptr) {
+        // Closing the default by its pointer leaves no dangling default.
+        if (clnt == alpha_clnt_var)
+            rpclib::alpha_default().drop();
         clnt_destroy(clnt);
         return 0;
     }
     if (alpha_clnt_var != nullptr) {
-        clnt_destroy(alpha_clnt_var);
-        alpha_clnt_var = nullptr;
+        CLIENT *c = alpha_clnt_var;
+        rpclib::alpha_default().drop();
+        clnt_destroy(c);
         return 0;
     }
     return kNoClient;
@@ -47,18 +77,19 @@ int a_clnt(CLIENT **clnt) noexcept
 {
     if (clnt != nullptr && *clnt != nullptr)
         return 0;
-    int rc = 0;
-    if (alpha_clnt_var == nullptr)
-        rc = a_open_client_lib(nullptr, nullptr);
-    if (clnt != nullptr)
-        *clnt = alpha_clnt_var;
+    CLIENT *c = nullptr;
+    int rc = rpclib::a_resolve(nullptr, &c);
+    if (clnt != nullptr) {
+        *clnt = c;
+        rpclib::alpha_default().hand_out();
+    }
     return rc;
 }
 
 void a_clear(CLIENT *clnt) noexcept
 {
     if (clnt != nullptr && clnt == alpha_clnt_var)
-        alpha_clnt_var = nullptr;
+        rpclib::alpha_default().drop();
 }
 
 }  // extern "C"

@@ -10,7 +10,7 @@ using namespace alpha;
 
 namespace alpha {
 
-int call_failed(CLIENT *c, Generation gen) noexcept
+int call_failed(CLIENT *given, CLIENT *c, Generation gen) noexcept
 {
     if (gen == Generation::new_only) {
         rpc_err err{};
@@ -18,7 +18,7 @@ int call_failed(CLIENT *c, Generation gen) noexcept
         if (err.re_status == RPC_PROCUNAVAIL)
             return kNoNewProcedure;
     }
-    a_clear(c);
+    rpclib::alpha_default().failed(given, c);
     return kCallFailed;
 }
 

@@ -2,8 +2,8 @@
  * how they treat the answer. Included by a_lib.h; every wrapper takes the
  * client handle first (NULL: the default handle), resolves it (2 when the
  * default cannot be made), copies text arguments cut to their field's width,
- * and returns 16 when the call got no answer (a default handle is then
- * forgotten). Out-arguments belong to the caller. The other procedures have
+ * and returns 16 when the call got no answer (a default handle is then let
+ * go, as a_lib.h says). Out-arguments belong to the caller. The other procedures have
  * no wrapper: call their a_..._1 stub (alpha.h) directly. */
 #ifndef A_FAMILIES_H
 #define A_FAMILIES_H

@@ -8,6 +8,7 @@
 
 #include "a_lib.h"
 #include "answer.hpp"
+#include "handles.hpp"
 
 namespace alpha {
 
@@ -27,7 +28,8 @@ enum Code : int {
 // that lacks them (76, the handle stays usable) from a failed call (16).
 enum class Generation { any, new_only };
 
-int call_failed(CLIENT *c, Generation gen) noexcept;
+// `given` is the wrapper's handle argument, c the handle the call used.
+int call_failed(CLIENT *given, CLIENT *c, Generation gen) noexcept;
 
 // Resolves the handle; `refuse` (when not 0) is returned before anything is
 // sent; otherwise calls stub(req, handle) and returns eval(answer).
@@ -35,14 +37,14 @@ template <class Arg, class Res, class XdrRes, class Eval>
 int call(CLIENT *clnt, Res *(*stub)(Arg *, CLIENT *), Arg *req, XdrRes xdr_res, Eval &&eval,
          Generation gen = Generation::any, int refuse = 0) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = a_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     if (refuse != 0)
         return refuse;
     auto res = rpclib::answer(stub(req, c), xdr_res);
     if (!res)
-        return call_failed(c, gen);
+        return call_failed(clnt, c, gen);
     return std::forward<Eval>(eval)(*res);
 }
 

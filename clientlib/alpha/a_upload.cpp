@@ -49,7 +49,7 @@ bool rd_file(const char *name, std::vector<char> &content) noexcept
     return ok;
 }
 
-int put_chunks(CLIENT *c, a_put_pageb_i &req, const char *data, int total, int chunk) noexcept
+int put_chunks(CLIENT *given, CLIENT *c, a_put_pageb_i &req, const char *data, int total, int chunk) noexcept
 {
     for (long offset = 0; offset <= total; offset += chunk) {
         const long rest = total - offset;
@@ -59,7 +59,7 @@ int put_chunks(CLIENT *c, a_put_pageb_i &req, const char *data, int total, int c
         req.data.page_dat_val = const_cast<char *>(data + offset);
         auto res = rpclib::answer(a_put_pageb_1(&req, c), xdr_bool);
         if (!res)
-            return call_failed(c, Generation::any);
+            return call_failed(given, c, Generation::any);
         if (!*res)
             return kRefused;
     }
@@ -73,8 +73,8 @@ extern "C" {
 int a_put_page_data_lib(CLIENT *clnt, const char *userid, long nr, short page, short kind,
                         const char *data, int total, int chunk) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = a_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     if (total < 0)
         return 0;
@@ -83,7 +83,7 @@ int a_put_page_data_lib(CLIENT *clnt, const char *userid, long nr, short page, s
     req.nr = nr;
     req.page = page;
     req.kind = kind;
-    return put_chunks(c, req, data, total, chunk > 0 ? chunk : kDefaultChunk);
+    return put_chunks(clnt, c, req, data, total, chunk > 0 ? chunk : kDefaultChunk);
 }
 
 int a_put_page_lib(CLIENT *clnt, const char *userid, long nr, short page, short kind,

@@ -52,15 +52,39 @@ bool_t xdr_chain_link_first(XDR *xdrs, void *first, const chain_layout *l)
 {
     switch (xdrs->x_op) {
     case XDR_ENCODE: {
+        /* Entries go last node first. The nodes are gathered on the way
+         * through the flags and sent from the end of that array; without
+         * memory for it, the chain is turned round, sent and turned back, so
+         * the caller's chain is unchanged whatever happens. */
+        void **nodes = NULL;
+        size_t count = 0, cap = 0;
+        bool_t gather = TRUE, ok = TRUE;
         for (void *n = first; n != NULL; n = next_of(n, l)) {
             bool_t more = next_of(n, l) != NULL;
-            if (!xdr_bool(xdrs, &more))
+            if (!xdr_bool(xdrs, &more)) {
+                free(nodes);
                 return FALSE;
+            }
+            if (gather && count == cap) {
+                void **grown = realloc(nodes, (cap = cap == 0 ? 64 : 2 * cap) * sizeof *nodes);
+                if (grown == NULL) {
+                    free(nodes);
+                    nodes = NULL;
+                    gather = FALSE;
+                } else {
+                    nodes = grown;
+                }
+            }
+            if (gather)
+                nodes[count++] = n;
         }
-        /* Entries go last node first: turn the chain round, send, and turn it
-         * back, so the caller's chain is unchanged whatever happens. */
+        if (gather) {
+            while (count > 0 && ok)
+                ok = entry_op(xdrs, nodes[--count], l);
+            free(nodes);
+            return ok;
+        }
         void *last = reverse(first, l);
-        bool_t ok = TRUE;
         for (void *n = last; n != NULL && ok; n = next_of(n, l))
             ok = entry_op(xdrs, n, l);
         reverse(last, l);

@@ -4,7 +4,26 @@
  * The wire types themselves are declared in the generated common.h.
  *
  * A program using these libraries should ignore SIGPIPE: a call on a handle
- * whose server has gone away otherwise kills the process. */
+ * whose server has gone away otherwise kills the process.
+ *
+ * Whole-call deadline: every stub call, and so every wrapper call, ends
+ * within RPC_CALL_TIMEOUT_SECONDS (plus half a second) in total, whatever
+ * the server sends. libtirpc's own time-out bounds only each wait for bytes;
+ * on a stream handle a watchdog thread of the library (started on the first
+ * call, blocking every signal) shuts the connection down at the call's
+ * deadline, and the call fails as on a dead connection: the default handle
+ * is then opened anew, a caller's handle stays dead until the caller closes
+ * it. No signal, handler or timer of the program is touched, each handle's
+ * call has its own deadline, and a forked child starts its own watchdog. A
+ * server that is merely silent still ends the call at the time-out itself
+ * (RPC_TIMEDOUT, the connection kept). Datagram handles (RPCTRANSPORT=udp)
+ * are bounded by libtirpc, which counts the time-out over the whole call.
+ *
+ * Threads: the stubs keep their answers in static storage, and the default
+ * handles, the host cache, the program number offset and unquote's buffer
+ * are process-wide state without locks. Call the omega and alpha libraries
+ * from one thread at a time; my_strncpy, Maximum and Minimum may be called
+ * from any thread. */
 #ifndef RPCCOMMON_H
 #define RPCCOMMON_H
 

@@ -1,18 +1,65 @@
-/* Hand-written XDR routines of the common types: fixed-width strings, the
- * sign-keeping long and counted bytes.
+/* Hand-written XDR routines of the fixed-width strings: N+1 characters held
+ * in the record, each sent as one XDR unit (the unsigned byte value in the
+ * last of four bytes), terminator and whatever follows it included, with no
+ * length prefix: the bytes of xdr_vector over xdr_u_char.
  *
- * Fixed-width strings: N+1 characters held in the record, each sent as one
- * XDR unit (the unsigned byte value in the last of four bytes), terminator
- * and whatever follows it included, with no length prefix. */
-#include <stdlib.h>
+ * A record carries hundreds of these characters, so a call per character
+ * dominated every codec. When the stream holds the whole field in its buffer
+ * (xdr_inline), the field is written or read there in one pass; otherwise
+ * (a record stream at a fragment boundary, a stream without a buffer) one
+ * unit per character, as before. Decoding takes the low byte of each unit,
+ * as xdr_u_char does, and always leaves a NUL in the last position, so that
+ * a field sent without its terminator cannot run on into the next one.
+ * A fixed-width string owns no heap: freeing it does nothing. */
+#include <string.h>
 
 #include "common.h"
+
+static bool_t xdr_fixed_chars(XDR *xdrs, char *s, u_int n)
+{
+    const u_int bytes = (n + 1) * BYTES_PER_XDR_UNIT;
+    unsigned char *p;
+    u_int i;
+
+    switch (xdrs->x_op) {
+    case XDR_FREE:
+        return TRUE;
+    case XDR_ENCODE:
+        p = (unsigned char *)xdr_inline(xdrs, (int)bytes);
+        if (p != NULL) {
+            /* Big-endian units whose last byte is the character. */
+            for (i = 0; i <= n; ++i) {
+                const unsigned char unit[4] = {0, 0, 0, (unsigned char)s[i]};
+                memcpy(p + i * 4, unit, 4);
+            }
+            return TRUE;
+        }
+        for (i = 0; i <= n; ++i)
+            if (!xdr_u_char(xdrs, (u_char *)&s[i]))
+                return FALSE;
+        return TRUE;
+    case XDR_DECODE:
+        p = (unsigned char *)xdr_inline(xdrs, (int)bytes);
+        if (p != NULL) {
+            for (i = 0; i <= n; ++i)
+                s[i] = (char)p[i * 4 + 3];
+        } else {
+            for (i = 0; i <= n; ++i)
+                if (!xdr_u_char(xdrs, (u_char *)&s[i])) {
+                    s[n] = '\0';
+                    return FALSE;
+                }
+        }
+        s[n] = '\0';
+        return TRUE;
+    }
+    return FALSE;
+}
 
 #define STRN_XDR(name, n)                                                  \
     bool_t xdr_##name(XDR *xdrs, void *objp)                               \
     {                                                                      \
-        return xdr_vector(xdrs, (char *)objp, (n) + 1, sizeof(u_char),     \
-                          (xdrproc_t)xdr_u_char);                          \
+        return xdr_fixed_chars(xdrs, (char *)objp, (n));                   \
     }
 
 STRN_XDR(str10, 10)
@@ -23,88 +70,3 @@ STRN_XDR(str60, 60)
 STRN_XDR(str80, 80)
 STRN_XDR(mailaddrtype, 80)
 STRN_XDR(fntyp, 14)
-
-/* A long is a signed 32-bit number on the wire. The platform's xdr_long
- * decodes it without sign extension into a 64-bit long (-5 comes back as
- * 4294967291); this reads and writes the same four bytes and keeps the sign.
- * Values are sent as their low 32 bits, as xdr_long does. */
-bool_t xdr_slong(XDR *xdrs, long *lp)
-{
-    int32_t v;
-
-    switch (xdrs->x_op) {
-    case XDR_ENCODE:
-        v = (int32_t)(uint32_t)(unsigned long)*lp;
-        return xdr_int32_t(xdrs, &v);
-    case XDR_DECODE:
-        if (!xdr_int32_t(xdrs, &v))
-            return FALSE;
-        *lp = v;
-        return TRUE;
-    case XDR_FREE:
-        return TRUE;
-    }
-    return FALSE;
-}
-
-/* Counted bytes: the count, the bytes, zero padding to a multiple of four,
- * as xdr_bytes writes them. A decode reads the bytes in steps and grows its
- * buffer at most to double what has arrived, so a count far beyond what the
- * stream holds costs little memory and fails at the stream's end; nothing
- * stays allocated when it fails. A buffer the caller already supplied is
- * filled as xdr_bytes fills it. */
-#define COUNTED_STEP 65536u /* a multiple of four: only the last step is padded */
-
-bool_t xdr_counted_bytes(XDR *xdrs, char **valp, u_int *lenp, u_int maxsize)
-{
-    u_int len, have = 0, cap = 0;
-    char *buf = NULL;
-
-    switch (xdrs->x_op) {
-    case XDR_ENCODE:
-        return xdr_bytes(xdrs, valp, lenp, maxsize);
-    case XDR_FREE:
-        free(*valp);
-        *valp = NULL;
-        return TRUE;
-    case XDR_DECODE:
-        break;
-    default:
-        return FALSE;
-    }
-
-    if (!xdr_u_int(xdrs, &len) || len > maxsize)
-        return FALSE;
-    *lenp = len;
-    if (len == 0)
-        return TRUE;
-    if (*valp != NULL)
-        return xdr_opaque(xdrs, *valp, len);
-    while (have < len) {
-        u_int step = len - have < COUNTED_STEP ? len - have : COUNTED_STEP;
-        if (step > cap - have) {
-            u_int want = cap == 0 ? step : cap;
-            char *grown;
-            cap = want > len - cap ? len : cap + want;
-            grown = realloc(buf, cap);
-            if (grown == NULL)
-                break;
-            buf = grown;
-        }
-        if (!xdr_opaque(xdrs, buf + have, step))
-            break;
-        have += step;
-    }
-    if (have < len) {
-        free(buf);
-        *lenp = 0;
-        return FALSE;
-    }
-    *valp = buf;
-    return TRUE;
-}
-
-bool_t xdr_opaque_string(XDR *xdrs, opaque_string *objp)
-{
-    return xdr_counted_bytes(xdrs, &objp->opaque_string_val, &objp->opaque_string_len, ~0u);
-}

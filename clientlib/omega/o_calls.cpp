@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "answer.hpp"
+#include "handles.hpp"
 #include "o_lib.h"
 #include "o_route.hpp"
 
@@ -21,13 +22,13 @@ extern "C" {
 int o_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier,
                           char *host, char *user, char *id) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     o_apply_route_new_i req = rpclib::route_request(number, qualifier);
     auto res = answer(o_apply_route_new_1(&req, c), xdr_o_apply_route_new_o);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     return rpclib::route_result(*res, host, user, id);
@@ -35,15 +36,15 @@ int o_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifie
 
 int o_get_ron_lib(CLIENT *clnt, const char *route_name, o_route_new *route) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     o_get_route_new_i req{};
     req.version = 0;
     my_strncpy(req.o_get_route_new_i_u.v0.route_name, route_name, 10);
     auto res = answer(o_get_route_new_1(&req, c), xdr_o_get_route_new_o);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     if (res->error != 0)
@@ -60,8 +61,8 @@ int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr,
                   const char *target_user, const char *target_id, const char *target_text,
                   long target_value) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     o_route_new req{};
     req.version = 0;
@@ -77,7 +78,7 @@ int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr,
     r.target_value = target_value;
     auto res = answer(o_put_route_new_1(&req, c), xdr_short);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     return *res;
@@ -85,15 +86,15 @@ int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr,
 
 int o_del_ron_lib(CLIENT *clnt, const char *route_name) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     o_del_route_new_i req{};
     req.version = 0;
     my_strncpy(req.o_del_route_new_i_u.v0.route_name, route_name, 10);
     auto res = answer(o_del_route_new_1(&req, c), xdr_short);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     return *res;
@@ -101,14 +102,14 @@ int o_del_ron_lib(CLIENT *clnt, const char *route_name) noexcept
 
 int o_get_config_lib(CLIENT *clnt, const char *key, char *value) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     str10 k{};
     my_strncpy(k, key, 10);
     auto res = answer(o_get_config_1(&k, c), xdr_str80);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     if ((*res)[0] == '\0')
@@ -119,8 +120,8 @@ int o_get_config_lib(CLIENT *clnt, const char *key, char *value) noexcept
 
 int o_put_config_lib(CLIENT *clnt, const char *key, const char *value) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     o_config req{};
     my_strncpy(req.key, key, 10);
@@ -128,7 +129,7 @@ int o_put_config_lib(CLIENT *clnt, const char *key, const char *value) noexcept
     req.flag = FALSE;
     auto res = answer(o_put_config_1(&req, c), xdr_bool);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     return *res ? 0 : kCallFailed;
@@ -136,14 +137,14 @@ int o_put_config_lib(CLIENT *clnt, const char *key, const char *value) noexcept
 
 int o_del_config_lib(CLIENT *clnt, const char *key) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     str10 k{};
     my_strncpy(k, key, 10);
     auto res = answer(o_del_config_1(&k, c), xdr_bool);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     return *res ? 0 : kNoEntry;
@@ -151,12 +152,12 @@ int o_del_config_lib(CLIENT *clnt, const char *key) noexcept
 
 int o_get_compat_lib(CLIENT *clnt, long *first, long *second) noexcept
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     auto res = answer(o_get_compat_1(nullptr, c), xdr_compat_o);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     if (res->first == 0)

@@ -13,7 +13,25 @@
  *   otherwise the server's own status or error value.
  *
  * A NULL handle selects the process-wide default omega handle, opened on first
- * use at omegahost(). Programs using this library should ignore SIGPIPE. */
+ * use at omegahost(). Programs using this library should ignore SIGPIPE.
+ *
+ * Which handles the library destroys:
+ *   - a handle the caller passed in: never, also not after a failed call;
+ *   - the default, when a wrapper called with NULL resolved it itself and
+ *     the call failed: destroyed as it is forgotten, so the next call
+ *     connects anew and no descriptor is lost;
+ *   - the default that o_clnt handed to a caller: after a failed call only
+ *     forgotten, since the caller may still hold it (close it with
+ *     o_close_client_lib when done);
+ *   - the default when o_open_client_lib without a handle variable replaces
+ *     it: destroyed, unless o_clnt had handed it out.
+ * Take the default through o_clnt, not by copying omega_clnt_var: a copy
+ * may be destroyed under you. A refusal that sends nothing (a record
+ * version the wrapper does not send, 24) keeps every handle.
+ *
+ * Every call ends within RPC_CALL_TIMEOUT_SECONDS in total, whatever the
+ * server sends (rpccommon.h). Threads: as rpccommon.h says, one thread at
+ * a time. */
 #ifndef O_LIB_H
 #define O_LIB_H
 
@@ -25,19 +43,23 @@
 extern "C" {
 #endif
 
-/* The default handle; NULL until first used or after a failed call. */
+/* The default handle; NULL until first used or after a failed call. Read
+ * it, do not keep it: take the default through o_clnt. */
 extern CLIENT *omega_clnt_var;
 
 /* Creates a client for host (omegahost() when NULL or empty) into *clnt, or
- * into the default when clnt is NULL; stores NULL on failure. 0 or 1. */
+ * into the default when clnt is NULL (the one replaced is destroyed unless
+ * o_clnt handed it out); stores NULL on failure. 0 or 1. */
 int o_open_client_lib(CLIENT **clnt, const char *host) RPCLIB_NOEXCEPT;
-/* Destroys clnt, or the default when clnt is NULL. 0, or 1 when there was
- * nothing to close. */
+/* Destroys clnt, or the default when clnt is NULL (the default is
+ * forgotten also when clnt is it). 0, or 1 when there was nothing to close. */
 int o_close_client_lib(CLIENT *clnt) RPCLIB_NOEXCEPT;
 /* Leaves a caller's handle in *clnt alone; otherwise opens the default if
- * needed and copies it into *clnt. 0, or 1 when the default cannot be made. */
+ * needed and copies it into *clnt, after which the library no longer
+ * destroys it on a failed call. 0, or 1 when the default cannot be made. */
 int o_clnt(CLIENT **clnt) RPCLIB_NOEXCEPT;
-/* After a failed call: forgets the default if clnt is it (not destroyed). */
+/* Forgets the default if clnt is it, without destroying it (for a program
+ * that calls the stubs itself and holds the handle). */
 void o_clear(CLIENT *clnt) RPCLIB_NOEXCEPT;
 
 /* Routes a called number (first 10 characters) with a qualifier (first 20).

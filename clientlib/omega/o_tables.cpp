@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "answer.hpp"
+#include "handles.hpp"
 #include "o_lib.h"
 
 namespace {
@@ -25,14 +26,14 @@ template <class Req, class Res, class Evaluate, class Before = decltype(kGoOn)>
 int exchange(CLIENT *clnt, Res *(*stub)(Req *, CLIENT *), Req *req,
              bool_t (*xdr_res)(XDR *, Res *), Evaluate evaluate, Before before = kGoOn)
 {
-    CLIENT *c = clnt;
-    if (int rc = o_clnt(&c))
+    CLIENT *c = nullptr;
+    if (int rc = rpclib::o_resolve(clnt, &c))
         return rc;
     if (int rc = before())
         return rc;
     auto res = rpclib::answer(stub(req, c), xdr_res);
     if (!res) {
-        o_clear(c);
+        rpclib::omega_default().failed(clnt, c);
         return kCallFailed;
     }
     return evaluate(*res);

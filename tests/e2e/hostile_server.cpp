@@ -157,13 +157,13 @@ HostileServer::~HostileServer()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // Wakes a worker blocked in send() to a client that stopped reading.
-        for (int fd : client_fds_)
-            shutdown(fd, SHUT_RDWR);
+        for (Connection &c : connections_)
+            shutdown(c.fd, SHUT_RDWR);
     }
-    for (std::thread &t : workers_)
-        t.join();
-    for (int fd : client_fds_)
-        close(fd);
+    for (Connection &c : connections_) {
+        c.worker.join();
+        close(c.fd);
+    }
     close(listen_fd_);
     close(wake_fd_);
 }
@@ -188,8 +188,25 @@ void HostileServer::accept_loop()
         if (fd < 0)
             continue;
         std::lock_guard<std::mutex> lock(mutex_);
-        client_fds_.push_back(fd);
-        workers_.emplace_back([this, fd] { serve(fd); });
+        reap_finished();
+        Connection &c = connections_.emplace_back(fd);
+        c.worker = std::thread([this, &c] {
+            serve(c.fd);
+            c.done = true;
+        });
+    }
+}
+
+void HostileServer::reap_finished()
+{
+    for (auto it = connections_.begin(); it != connections_.end();) {
+        if (!it->done) {
+            ++it;
+            continue;
+        }
+        it->worker.join();
+        close(it->fd);
+        it = connections_.erase(it);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -73,9 +74,18 @@ private:
     int wake_fd_ = -1;  // eventfd: readable once the server is stopping
     std::uint16_t port_ = 0;
     std::atomic<std::size_t> calls_{0};
-    std::mutex mutex_;  // guards the two vectors below
-    std::vector<int> client_fds_;
-    std::vector<std::thread> workers_;
+    // One per accepted connection; a finished one is joined and closed at
+    // the next accept, so that thousands of short calls cost no more.
+    struct Connection {
+        explicit Connection(int f) : fd(f) {}
+        int fd;
+        std::thread worker;
+        std::atomic<bool> done{false};
+    };
+    void reap_finished();  // with mutex_ held
+
+    std::mutex mutex_;  // guards connections_
+    std::list<Connection> connections_;
     std::thread acceptor_;
 };
 
