@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev
   slapd ldap-utils
   dovecot-imapd dovecot-pop3d
+  openssl valgrind util-linux
 )
 if [[ "${DIALCRED_WITH_CLANG:-0}" == 1 ]]; then
   PACKAGES+=(clang libclang-rt-14-dev)
