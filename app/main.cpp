@@ -198,6 +198,11 @@ int main(int argc, char **argv)
     if (argc == 4) {
         take_argument(g_secrets.pin, argv[2]);
         take_argument(g_secrets.password, argv[3]);
+    } else if (!from_stdin) {
+        // A wrong count may still be a PIN and a password (split by a
+        // shell, say): wiped too, before the usage message.
+        for (int i = 2; i < argc; ++i)
+            explicit_bzero(argv[i], std::strlen(argv[i]));
     }
     std::atexit(wipe_secrets);
     // No core file and no ptrace attach by other processes of this user.
