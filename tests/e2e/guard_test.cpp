@@ -398,25 +398,27 @@ TEST(Guard, SecretsAreNotInTheProcessListDuringAThrottleSleep)
 TEST(Guard, StdinGivesThePinAndThePassword)
 {
     struct Case {
-        std::string input;
+        std::string extension, input;
         int status;
         std::string out;
     };
+    // 9999 has no route: a line over 1,024 bytes is refused before that is
+    // asked, one of 1,024 bytes is not.
     const Case cases[] = {
-        {"1234\n" + kPassword + "\n", 0, "Ok"},
-        {"1234\r\n" + kPassword + "\r\n", 0, "Ok"},
-        {"1234\n" + kPassword, 0, "Ok"},
-        {"1234\nfalsch\n", 1, kWrongPassword},
-        {"1234\r\n", 0, kUsage},
-        {"", 0, kUsage},
-        {std::string(1025, '1') + "\n" + kPassword + "\n", 1, kPinTooLong},
-        {"1234\n" + std::string(1025, 'q') + "\n", 1, kPasswordTooLong},
-        {"1234\n" + std::string(1024, 'q') + "\r\n", 1, kPasswordTooLong},
+        {"4711", "1234\n" + kPassword + "\n", 0, "Ok"},
+        {"4711", "1234\r\n" + kPassword + "\r\n", 0, "Ok"},
+        {"4711", "1234\n" + kPassword, 0, "Ok"},
+        {"4711", "1234\nfalsch\n", 1, kWrongPassword},
+        {"4711", "1234\r\n", 0, kUsage},
+        {"4711", "", 0, kUsage},
+        {"9999", std::string(1025, '1') + "\n" + kPassword + "\n", 1, kPinTooLong},
+        {"9999", "1234\n" + std::string(1025, 'q') + "\n", 1, kPasswordTooLong},
+        {"9999", "1234\n" + std::string(1024, 'q') + "\r\n", 1, kNoRoute},
     };
     DevServers s = servers();
     for (const Case &c : cases) {
         SCOPED_TRACE(c.input.substr(0, 20));
-        expect_result(dialcred(s, {"--stdin", "4711"}, c.input), c.status, c.out);
+        expect_result(dialcred(s, {"--stdin", c.extension}, c.input), c.status, c.out);
         if (c.out == "Ok") {
             EXPECT_EQ(e2e::decoded_password("1234", s.store()[{"u4711", "t4711"}]), kPassword);
         }
