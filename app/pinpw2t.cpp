@@ -1,6 +1,7 @@
 // Keypad code: PIN and mail password to the digit string stored for telephone
 // access, and back. Pure computation on fixed local arrays (no heap, no
-// exceptions); its only outside calls are time, srand and rand.
+// exceptions); its only outside calls are time, srand and rand, and
+// explicit_bzero, which wipes the working arrays that hold the secrets.
 
 #include "pinpw2t.h"
 
@@ -9,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string.h>
 #include <ctime>
+#include <tuple>
 
 // How a password byte is written as units.
 enum : unsigned char {
@@ -116,6 +119,19 @@ static void keypad_check(bool ok, const char *condition) {
 
 static char result[100];
 
+// The working arrays hold the PIN and the password in other shapes: wiped
+// on every way out of the call that filled them.
+template <typename... Arrays>
+struct wipe_on_return {
+    std::tuple<Arrays &...> arrays;
+    explicit wipe_on_return(Arrays &...a) : arrays(a...) {}
+    ~wipe_on_return() {
+        std::apply([](auto &...a) { (explicit_bzero(&a, sizeof a), ...); }, arrays);
+    }
+    wipe_on_return(const wipe_on_return &) = delete;
+    wipe_on_return &operator=(const wipe_on_return &) = delete;
+};
+
 // PIN characters to digit values (byte minus '0'; non-digits give values
 // outside 0..9, which the mixing copes with).
 static void num2a(const char *s, std::int32_t *a, int *n, int max) {
@@ -220,6 +236,7 @@ extern "C" char *pinpw2t(const char *pin, const char *pw) noexcept {
     std::int32_t mixed[MAXDIGITS] = {};
     std::int32_t code_digits[MAXDIGITS] = {};
     char text[128];
+    wipe_on_return wipe(pin_digits, pw_digits, mixed, code_digits, text);
 
     num2a(pin != nullptr ? pin : "", pin_digits, &nb, MAXCHARS);
     str2a(pw != nullptr ? pw : "", pw_digits, &na, MAXCHARS);
@@ -267,6 +284,8 @@ extern "C" int t2pw(const char *pin, const char *code, char *pw, size_t pwsize) 
     std::int32_t pin_digits[MAXDIGITS] = {};
     std::int32_t mixed[MAXDIGITS] = {};
     std::int32_t pw_digits[MAXDIGITS] = {};
+    char decoded[MAXDIGITS / 2 + 1];
+    wipe_on_return wipe(pin_digits, mixed, pw_digits, decoded);
     int nb = 0;
     num2a(pin, pin_digits, &nb, MAXCHARS);
     if (nb == 0) return T2PW_ELENGTH;
@@ -287,7 +306,6 @@ extern "C" int t2pw(const char *pin, const char *code, char *pw, size_t pwsize) 
 
     // Validated whole before pw is touched, so that a malformed code is never
     // reported as a short buffer.
-    char decoded[MAXDIGITS / 2 + 1];
     size_t out = 0;
     for (int k = 0; k < na;) {
         int shifts = 0, unit;

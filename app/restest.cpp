@@ -2,6 +2,7 @@
 // The directory and mail server settings are usrconf entries of the user
 // (keys GD_...), so that each alpha server's users can point at their own
 // directory. The only file that includes the LDAP headers.
+#include <string.h>
 #include <sys/time.h>
 
 #include <climits>
@@ -22,12 +23,27 @@ constexpr std::size_t kFilterSize = 1024;
 constexpr int kTimeoutSeconds = 10;
 const char g_empty[] = "";
 
-// What the directory answered stays reachable until the process ends: the
-// result returned points into it.
-LDAP *g_ld = nullptr;
-LDAPMessage *g_result = nullptr;
-char **g_values = nullptr;
+// The mailbox user name found, copied out of the directory's answer: the
+// caller's buffer holds 320 bytes, and a longer name is refused as unknown.
+char g_user[320];
 char g_ldaperr[1000];
+
+// The handle, the search result and the values, released on every way out
+// of restest (a handle whose bind failed needs its unbind too).
+struct Directory {
+    LDAP *ld = nullptr;
+    LDAPMessage *result = nullptr;
+    char **values = nullptr;
+    ~Directory()
+    {
+        if (values != nullptr)
+            ldap_value_free(values);
+        if (result != nullptr)
+            ldap_msgfree(result);
+        if (ld != nullptr)
+            ldap_unbind_ext_s(ld, nullptr, nullptr);
+    }
+};
 
 // The port text read the way atoi reads it, without its overflow.
 int read_port(const char *text)
@@ -102,19 +118,21 @@ const char *restest(CLIENT *clnt, const char *user, const char *extension, char 
     GetConfig(clnt, user, "GD_LDAIU", "uid", attr);
     GetConfig(clnt, user, "GD_LDPRT", "389", port);
 
-    g_ld = ldap_init(host, read_port(port));
-    if (g_ld == nullptr)
+    Directory d;
+    d.ld = ldap_init(host, read_port(port));
+    if (d.ld == nullptr)
         return cgi_error("ldap_init failed.");
     int version = LDAP_VERSION3;
-    if (ldap_set_option(g_ld, LDAP_OPT_PROTOCOL_VERSION, &version) == LDAP_OPT_SUCCESS)
-        ldap_set_option(g_ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    if (ldap_set_option(d.ld, LDAP_OPT_PROTOCOL_VERSION, &version) == LDAP_OPT_SUCCESS)
+        ldap_set_option(d.ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     // Without these a directory that accepts the connection but never
     // answers would hold the bind forever.
     timeval limit{kTimeoutSeconds, 0};
-    ldap_set_option(g_ld, LDAP_OPT_NETWORK_TIMEOUT, &limit);
-    ldap_set_option(g_ld, LDAP_OPT_TIMEOUT, &limit);
+    ldap_set_option(d.ld, LDAP_OPT_NETWORK_TIMEOUT, &limit);
+    ldap_set_option(d.ld, LDAP_OPT_TIMEOUT, &limit);
 
-    int rc = ldap_simple_bind_s(g_ld, bind_dn, bind_pw);
+    int rc = ldap_simple_bind_s(d.ld, bind_dn, bind_pw);
+    explicit_bzero(bind_pw, sizeof bind_pw);
     if (rc != 0)
         return myldap_error(rc, "ldap_simple_bind_s");
 
@@ -124,17 +142,19 @@ const char *restest(CLIENT *clnt, const char *user, const char *extension, char 
 
     char *attrs[] = {attr, nullptr};
     timeval search_limit{kTimeoutSeconds, 0};
-    rc = ldap_search_st(g_ld, base, LDAP_SCOPE_SUBTREE, filter, attrs, 0, &search_limit,
-                        &g_result);
+    rc = ldap_search_st(d.ld, base, LDAP_SCOPE_SUBTREE, filter, attrs, 0, &search_limit,
+                        &d.result);
     if (rc != 0)
         return myldap_error(rc, "ldap_search_st");
-    if (ldap_count_entries(g_ld, g_result) == 0)
+    if (ldap_count_entries(d.ld, d.result) == 0)
         return g_empty;
-    LDAPMessage *entry = ldap_first_entry(g_ld, g_result);
+    LDAPMessage *entry = ldap_first_entry(d.ld, d.result);
     if (entry == nullptr)
         return myldap_error(0, "ldap_first_entry");
-    g_values = ldap_get_values(g_ld, entry, attr);
-    if (g_values != nullptr && g_values[0] != nullptr)
-        return g_values[0];
-    return g_empty;
+    d.values = ldap_get_values(d.ld, entry, attr);
+    if (d.values == nullptr || d.values[0] == nullptr ||
+        std::strlen(d.values[0]) >= sizeof g_user)
+        return g_empty;
+    std::memcpy(g_user, d.values[0], std::strlen(d.values[0]) + 1);
+    return g_user;
 }

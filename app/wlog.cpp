@@ -22,6 +22,14 @@ int wlog(int level, const char *text)
     if (level == 1 || level == 2 || level < 0)
         return 0;
     std::snprintf(g_logline, sizeof g_logline, "dialcred: %s", text);
+    // One message, one line: no text can end it early or forge another, on
+    // a terminal or in the event log. C0, DEL and the C1 range of
+    // ISO-8859-1 are control characters; the letters above stay.
+    for (char *p = g_logline; *p != '\0'; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == 0x7f || (c >= 0x80 && c < 0xa0))
+            *p = '?';
+    }
     std::fprintf(stderr, " %s\n", g_logline);
     // The event log takes 79 characters; a longer line fails there silently
     // and is kept on standard error only.

@@ -3,15 +3,29 @@
 // process. Starts a private directory, mail server and the development omega
 // and alpha servers as the demo does, then runs the command and the floor
 // alternately, each as a new process, and prints wall and CPU time (median,
-// p90) of both, their ratio, and the floor's time per exchange. Not a test:
-// run it by hand, from an optimised build.
+// p90) of both, their ratio, and the floor's time per exchange. Given
+// another dialcred binary (an earlier build, say), it runs that one in the
+// same rotation and prints its times and the ratio of the two commands. Not
+// a test: run it by hand, from an optimised build.
 //
-//   command_bench [RUNS]   (default 100, at least 10)
+//   command_bench [RUNS [OTHER_DIALCRED]]   (default 100 runs, at least 10)
+//
+// With --parallel it measures the attempt counter instead: K wrong-password
+// runs for one extension started at once, against the real clock, through a
+// relay in front of the mail server that counts the logins that reach it and
+// the most at one time; then the counter left and what each run printed.
+//
+//   command_bench --parallel [K [OTHER_DIALCRED]]   (default 24)
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +34,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devservers.hpp"
@@ -110,12 +125,153 @@ Summary summarise(const std::vector<Run> &runs)
 
 bool succeeded(const Run &r) { return WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0; }
 
+// A relay on 127.0.0.1 in front of the mail server: every connection is
+// passed through byte for byte, and counted, with the most open at once.
+class CountingRelay {
+public:
+    explicit CountingRelay(std::uint16_t target) : target_(target)
+    {
+        listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = loopback(0);
+        socklen_t len = sizeof a;
+        if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            listen(listen_, 64) != 0 ||
+            getsockname(listen_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            throw std::runtime_error("relay: cannot listen");
+        port_ = ntohs(a.sin_port);
+        acceptor_ = std::thread([this] { accept_all(); });
+    }
+    ~CountingRelay()
+    {
+        stop_ = true;
+        acceptor_.join();
+        for (std::thread &t : relays_)
+            t.join();
+        close(listen_);
+    }
+    std::uint16_t port() const { return port_; }
+    int total() const { return total_; }
+    int most_at_once() const { return most_; }
+
+private:
+    static sockaddr_in loopback(std::uint16_t port)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        return a;
+    }
+    void accept_all()
+    {
+        while (!stop_) {
+            pollfd p{listen_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0)
+                continue;
+            int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0)
+                relays_.emplace_back([this, client] { relay(client); });
+        }
+    }
+    void relay(int client)
+    {
+        int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = loopback(target_);
+        if (server >= 0 && connect(server, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+            ++total_;
+            int now = ++active_;
+            for (int m = most_; now > m && !most_.compare_exchange_weak(m, now);) {
+            }
+            pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            char buf[4096];
+            for (bool open = true; open && !stop_;) {
+                if (poll(p, 2, 50) <= 0)
+                    continue;
+                for (int i = 0; i < 2 && open; ++i) {
+                    if (p[i].revents == 0)
+                        continue;
+                    ssize_t n = read(p[i].fd, buf, sizeof buf);
+                    open = n > 0 && write(p[1 - i].fd, buf, static_cast<std::size_t>(n)) == n;
+                }
+            }
+            --active_;
+        }
+        if (server >= 0)
+            close(server);
+        close(client);
+    }
+
+    std::uint16_t target_;
+    int listen_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> total_{0}, active_{0}, most_{0};
+    std::thread acceptor_;
+    std::vector<std::thread> relays_;
+};
+
+// K wrong passwords for one extension at once, for each binary given.
+int parallel(int k, const std::vector<std::string> &binaries)
+{
+    using namespace testsupport;
+    const std::string wrong = "Das Passwort ist f\xfcr diese Durchwahl ung\xfcltig.\n\n";
+    const std::string blocked = "Der Zugriff ist blockiert, versuchen Sie es sp\xe4ter.\n";
+    Slapd slapd(SlapdOptions{ldif_base() + ldif_person("mmueller", {kExtension})});
+    Dovecot dovecot(DovecotOptions{{{"mmueller", kPassword}}});
+    const std::string user = "mueller";
+    std::printf("%d wrong-password runs for one extension started at once, real clock:\n\n", k);
+    std::printf("%-9s %8s %8s %8s %10s %8s %6s %8s\n", "binary", "reached", "at once", "counter",
+                "wrong pw", "blocked", "other", "wall s");
+    for (const std::string &binary : binaries) {
+        CountingRelay relay(dovecot.imap_port());
+        e2e::DevServers servers(
+            {{kExtension, "127.0.0.1", user, "bench"}}, {{"PINLENMIN", "4"}},
+            {{{user, "GD_IMH"}, "127.0.0.1:" + std::to_string(relay.port())},
+             {{user, "GD_LDH"}, "127.0.0.1"},
+             {{user, "GD_LDPRT"}, std::to_string(slapd.port())},
+             {{user, "GD_LDBAS"}, Slapd::kSuffix}});
+        std::vector<RunResult> results(static_cast<std::size_t>(k));
+        std::vector<std::thread> threads;
+        const Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < k; ++i)
+            threads.emplace_back([&, i] {
+                results[static_cast<std::size_t>(i)] = run_command(
+                    {binary, kExtension, kPin, "falsch"}, servers.environment(), 300);
+            });
+        for (std::thread &t : threads)
+            t.join();
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        int n_wrong = 0, n_blocked = 0, n_other = 0;
+        for (const RunResult &r : results)
+            (r.out == wrong ? n_wrong : r.out == blocked ? n_blocked : n_other)++;
+        std::string counter = servers.store()[{user, std::string("T") + kExtension}];
+        counter = counter.substr(counter.find(' ') + 1);
+        std::printf("%-9s %8d %8d %8s %10d %8d %6d %8.1f\n",
+                    binary == DIALCRED_BINARY ? "this" : "other", relay.total(),
+                    relay.most_at_once(), counter.c_str(), n_wrong, n_blocked, n_other, wall);
+    }
+    std::printf("\nreached: logins that reached the mail server; at once: the most of them at one\n"
+                "time; counter: the count left in T%s; then what the runs printed.\n",
+                kExtension);
+    for (const std::string &binary : binaries)
+        if (binary != DIALCRED_BINARY)
+            std::printf("other: %s\n", binary.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc > 1 && std::string(argv[1]) == "--parallel") {
+        std::vector<std::string> binaries = {DIALCRED_BINARY};
+        if (argc > 3)
+            binaries.push_back(argv[3]);
+        return parallel(argc > 2 ? std::max(1, std::atoi(argv[2])) : 24, binaries);
+    }
     const int runs = argc > 1 ? std::max(10, std::atoi(argv[1])) : 100;
+    const std::string other_binary = argc > 2 ? argv[2] : "";
     using namespace testsupport;
 
     std::printf("Starting a private directory, mail server and the development omega and\n"
@@ -133,18 +289,22 @@ int main(int argc, char **argv)
         env.push_back(k + "=" + v);
 
     // Alternating, so that both see the same state of a shared machine.
-    std::vector<Run> command, floor;
+    std::vector<Run> command, floor, other;
     for (int i = -kWarmUp; i < runs; ++i) {
         Run c = run_once(DIALCRED_BINARY, env);
         Run f = run_once(FLOOR_CLIENT_BINARY, env);
-        if (!succeeded(c) || c.out != "Ok" || !succeeded(f)) {
-            std::fprintf(stderr, "run %d failed: dialcred status %d \"%s\", floor status %d\n", i,
-                         c.status, c.out.c_str(), f.status);
+        Run o = other_binary.empty() ? c : run_once(other_binary, env);
+        if (!succeeded(c) || c.out != "Ok" || !succeeded(f) || !succeeded(o) || o.out != "Ok") {
+            std::fprintf(stderr,
+                         "run %d failed: dialcred status %d \"%s\", floor status %d, other "
+                         "status %d \"%s\"\n",
+                         i, c.status, c.out.c_str(), f.status, o.status, o.out.c_str());
             return 1;
         }
         if (i >= 0) {
             command.push_back(c);
             floor.push_back(f);
+            other.push_back(o);
         }
     }
 
@@ -159,6 +319,14 @@ int main(int argc, char **argv)
     std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", "ratio", sc.wall_median / sf.wall_median,
                 sc.wall_p90 / sf.wall_p90, sc.cpu_median / sf.cpu_median,
                 sc.cpu_p90 / sf.cpu_p90);
+    if (!other_binary.empty()) {
+        const Summary so = summarise(other);
+        std::printf("%-14s %12.2f %12.2f %12.2f %12.2f   (%s)\n", "other", so.wall_median,
+                    so.wall_p90, so.cpu_median, so.cpu_p90, other_binary.c_str());
+        std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", "dialcred/other",
+                    sc.wall_median / so.wall_median, sc.wall_p90 / so.wall_p90,
+                    sc.cpu_median / so.cpu_median, sc.cpu_p90 / so.cpu_p90);
+    }
 
     // The floor's own times, exchange by exchange, in the order it made them.
     std::vector<std::string> order;

@@ -176,7 +176,8 @@ int main(int argc, char **argv)
         g_user = mailbox_user.c_str();
         g_password = password;
         std::string mailbox = imap_host[0] == '{' ? imap_host : "{" + imap_host + "}";
-        MAILSTREAM *stream = mail_open(NIL, mailbox.data(), 0);
+        // Half-open, as dialcred logs in: no mailbox is selected.
+        MAILSTREAM *stream = mail_open(NIL, mailbox.data(), OP_HALFOPEN);
         if (stream == NIL)
             return false;
         mail_close_full(stream, 0);

@@ -14,6 +14,7 @@ PACKAGES=(
   slapd ldap-utils
   dovecot-imapd dovecot-pop3d
   dpkg-dev lintian
+  openssl valgrind util-linux
 )
 if [[ "${DIALCRED_WITH_CLANG:-0}" == 1 ]]; then
   PACKAGES+=(clang libclang-rt-14-dev)

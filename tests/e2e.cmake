@@ -24,6 +24,14 @@ target_link_libraries(dialcred_test PRIVATE e2e_support pinpw2t GTest::gtest_mai
 dialcred_warnings(dialcred_test)
 gtest_discover_tests(dialcred_test PROPERTIES LABELS live TIMEOUT 180)
 
+add_executable(guard_test ${CMAKE_CURRENT_LIST_DIR}/e2e/guard_test.cpp)
+target_link_libraries(guard_test PRIVATE e2e_support GTest::gtest_main)
+target_compile_definitions(guard_test PRIVATE
+  VALGRIND_SUPPRESSIONS="${CMAKE_CURRENT_LIST_DIR}/e2e/valgrind.supp"
+  $<$<BOOL:${DIALCRED_SANITIZE}>:DIALCRED_SANITIZE>)
+dialcred_warnings(guard_test)
+gtest_discover_tests(guard_test PROPERTIES LABELS live TIMEOUT 180)
+
 add_executable(dialcred_demo ${CMAKE_CURRENT_LIST_DIR}/e2e/demo.cpp)
 target_link_libraries(dialcred_demo PRIVATE e2e_support pinpw2t)
 dialcred_warnings(dialcred_demo)

@@ -135,7 +135,10 @@ testsupport::Environment DevServers::environment() const
     testsupport::Environment env = {{"PATH", "/usr/bin:/bin"},
                                     {"HOME", dir_.path().string()},
                                     {"LOCALHOST", "127.0.0.1"},
-                                    {"QUIRVERPCOFFSET", std::to_string(test_offset())}};
+                                    {"QUIRVERPCOFFSET", std::to_string(test_offset())},
+                                    // Attempt locks of this test only: runs
+                                    // of other tests never wait for them.
+                                    {"DIALCRED_LOCKDIR", (dir_ / "locks").string()}};
     // A sanitizer build of the command reports under the suite's settings.
     for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char *v = std::getenv(name))

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -97,12 +98,25 @@ bool serving(const Daemon &daemon, std::uint16_t imap_port, std::uint16_t pop3_p
 }
 
 std::string listener(const char *service, const char *name, std::uint16_t port,
-                     const char *secure_name) {
+                     const char *secure_name, std::uint16_t secure_port) {
     return std::string("service ") + service + " {\n  inet_listener " + name +
            " {\n    address = 127.0.0.1\n    port = " + std::to_string(port) +
            "\n  }\n  inet_listener " + secure_name +
-           " {\n    port = 0\n  }\n"
+           " {\n    address = 127.0.0.1\n    port = " + std::to_string(secure_port) +
+           "\n  }\n"
            "  service_count = 0\n  process_min_avail = 1\n}\n";
+}
+
+// A self-signed certificate for "localhost" (CN and DNS name), valid two days.
+void make_certificate(const TempDir &dir) {
+    RunResult r = run_command(
+        {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-keyout", (dir / "key.pem").string(), "-out", (dir / "cert.pem").string(),
+         "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"},
+        kServerEnv, 30);
+    if (r.exit_status != 0) {
+        throw std::runtime_error("openssl could not make a certificate: " + r.err);
+    }
 }
 
 }  // namespace
@@ -112,8 +126,8 @@ Dovecot::Dovecot(DovecotOptions options) : dir_("dialcred-dovecot") {
     if (pw == nullptr) {
         throw std::runtime_error("no 'dovecot' system user");
     }
-    const uid_t uid = pw->pw_uid;
-    const gid_t gid = pw->pw_gid;
+    const uid_t uid = uid_ = pw->pw_uid;
+    const gid_t gid = gid_ = pw->pw_gid;
     const std::string d = dir_.path().string();
     std::filesystem::create_directory(dir_ / "run");
     std::filesystem::create_directory(dir_ / "state");
@@ -124,19 +138,31 @@ Dovecot::Dovecot(DovecotOptions options) : dir_("dialcred-dovecot") {
     std::filesystem::permissions(dir_ / "mail", std::filesystem::perms(0700));
     std::string users_file = dir_.write_file("users", passwd_file(options.users)).string();
     std::string log_file = (dir_ / "dovecot.log").string();
+    if (options.tls) {
+        make_certificate(dir_);
+    }
 
     for (int attempt = 1;; ++attempt) {
         imap_port_ = free_tcp_port();
         do {
             pop3_port_ = free_tcp_port();
         } while (pop3_port_ == imap_port_);
+        imaps_port_ = 0;
+        while (options.tls && (imaps_port_ == 0 || imaps_port_ == imap_port_ ||
+                               imaps_port_ == pop3_port_)) {
+            imaps_port_ = free_tcp_port();
+        }
         std::string conf;
         conf += "base_dir = " + d + "/run\n";
         conf += "state_dir = " + d + "/state\n";
         conf += "log_path = " + log_file + "\n";
         conf += "protocols = imap pop3\n";
         conf += "listen = 127.0.0.1\n";
-        conf += "ssl = no\n";
+        if (options.tls) {
+            conf += "ssl = yes\nssl_cert = <" + d + "/cert.pem\nssl_key = <" + d + "/key.pem\n";
+        } else {
+            conf += "ssl = no\n";
+        }
         conf += "disable_plaintext_auth = no\n";
         conf += "auth_mechanisms = plain login cram-md5\n";
         conf += "auth_verbose = yes\n";
@@ -151,8 +177,8 @@ Dovecot::Dovecot(DovecotOptions options) : dir_("dialcred-dovecot") {
         conf += "userdb {\n  driver = static\n  args = uid=" + std::to_string(uid) +
                 " gid=" + std::to_string(gid) + " home=" + d + "/mail/%u\n}\n";
         // One long-lived login process per protocol, ready before the first connection.
-        conf += listener("imap-login", "imap", imap_port_, "imaps");
-        conf += listener("pop3-login", "pop3", pop3_port_, "pop3s");
+        conf += listener("imap-login", "imap", imap_port_, "imaps", imaps_port_);
+        conf += listener("pop3-login", "pop3", pop3_port_, "pop3s", 0);
         conf += options.extra_config + "\n";
         std::string conf_file = dir_.write_file("dovecot.conf", conf).string();
 
@@ -168,6 +194,24 @@ Dovecot::Dovecot(DovecotOptions options) : dir_("dialcred-dovecot") {
                                      ", pop3 " + std::to_string(pop3_port_) + "); log:\n" + log);
         }
     }
+}
+
+std::filesystem::path Dovecot::deliver(const std::string &user, const std::string &message) const {
+    static int serial = 0;
+    const std::filesystem::path home = dir_ / "mail" / user;
+    for (const std::filesystem::path &p : {home, home / "new", home / "cur", home / "tmp"}) {
+        std::filesystem::create_directories(p);
+        if (chown(p.c_str(), uid_, gid_) != 0) {
+            throw std::system_error(errno, std::generic_category(), "chown " + p.string());
+        }
+    }
+    const std::string name = std::to_string(std::time(nullptr)) + ".M" + std::to_string(++serial) +
+                             "P" + std::to_string(getpid()) + ".dialcredtest";
+    const std::filesystem::path file = dir_.write_file("mail/" + user + "/new/" + name, message);
+    if (chown(file.c_str(), uid_, gid_) != 0) {
+        throw std::system_error(errno, std::generic_category(), "chown " + file.string());
+    }
+    return file;
 }
 
 }  // namespace testsupport

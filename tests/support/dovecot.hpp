@@ -19,6 +19,9 @@ struct DovecotOptions {
     // name may not hold ':', CR, LF or NUL.
     std::map<std::string, std::string> users{};
     std::string extra_config{};  // appended to the generated dovecot.conf
+    // TLS with a self-signed certificate for CN and DNS name "localhost" (made by openssl in
+    // the server's folder): STARTTLS offered on the IMAP and POP3 ports, and an imaps port.
+    bool tls = false;
 };
 
 class Dovecot {
@@ -34,6 +37,11 @@ class Dovecot {
 
     std::uint16_t imap_port() const { return imap_port_; }
     std::uint16_t pop3_port() const { return pop3_port_; }
+    std::uint16_t imaps_port() const { return imaps_port_; }  // 0 without TLS
+    // The certificate of a TLS server (PEM).
+    std::filesystem::path certificate() const { return dir_ / "cert.pem"; }
+    // Puts a message into the user's Maildir/new/ (as delivered, unseen) and returns its path.
+    std::filesystem::path deliver(const std::string &user, const std::string &message) const;
     // The master process (the pid in base_dir/master.pid).
     pid_t pid() const { return daemon_.pid(); }
     const TempDir &dir() const { return dir_; }
@@ -47,6 +55,9 @@ class Dovecot {
     TempDir dir_;  // declared first: destroyed after the server has stopped
     std::uint16_t imap_port_ = 0;
     std::uint16_t pop3_port_ = 0;
+    std::uint16_t imaps_port_ = 0;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
     Daemon daemon_;
 };
 
