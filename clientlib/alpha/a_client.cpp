@@ -24,14 +24,7 @@ DefaultHandle &alpha_default() noexcept
 
 int a_resolve(CLIENT *given, CLIENT **use) noexcept
 {
-    *use = given;
-    if (given != nullptr)
-        return 0;
-    int rc = 0;
-    if (alpha_clnt_var == nullptr)
-        rc = a_open_client_lib(nullptr, nullptr);
-    *use = alpha_clnt_var;
-    return rc;
+    return alpha_default().resolve(given, use, a_open_client_lib);
 }
 
 }  // namespace rpclib
@@ -57,39 +50,17 @@ int a_open_client_lib(CLIENT **clnt, const char *host) noexcept
 
 int a_close_client_lib(CLIENT *clnt) noexcept
 {
-    if (clnt != nullptr) {
-        // Closing the default by its pointer leaves no dangling default.
-        if (clnt == alpha_clnt_var)
-            rpclib::alpha_default().drop();
-        clnt_destroy(clnt);
-        return 0;
-    }
-    if (alpha_clnt_var != nullptr) {
-        CLIENT *c = alpha_clnt_var;
-        rpclib::alpha_default().drop();
-        clnt_destroy(c);
-        return 0;
-    }
-    return kNoClient;
+    return rpclib::alpha_default().close(clnt) ? 0 : kNoClient;
 }
 
 int a_clnt(CLIENT **clnt) noexcept
 {
-    if (clnt != nullptr && *clnt != nullptr)
-        return 0;
-    CLIENT *c = nullptr;
-    int rc = rpclib::a_resolve(nullptr, &c);
-    if (clnt != nullptr) {
-        *clnt = c;
-        rpclib::alpha_default().hand_out();
-    }
-    return rc;
+    return rpclib::alpha_default().hand_out(clnt, a_open_client_lib);
 }
 
 void a_clear(CLIENT *clnt) noexcept
 {
-    if (clnt != nullptr && clnt == alpha_clnt_var)
-        rpclib::alpha_default().drop();
+    rpclib::alpha_default().clear(clnt);
 }
 
 }  // extern "C"

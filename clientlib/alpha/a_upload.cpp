@@ -57,13 +57,10 @@ int put_chunks(CLIENT *given, CLIENT *c, a_put_pageb_i &req, const char *data, i
         req.length = rest < chunk ? rest : chunk;
         req.data.page_dat_len = static_cast<u_int>(req.length);
         req.data.page_dat_val = const_cast<char *>(data + offset);
-        auto res = rpclib::answer(a_put_pageb_1(&req, c), xdr_bool);
-        if (!res)
-            return call_failed(given, c, Generation::any);
-        if (!*res)
-            return kRefused;
+        if (int rc = Alpha::exchange(given, c, a_put_pageb_1, &req, xdr_bool, yes_no))
+            return rc;
     }
-    return 0;
+    return RPCLIB_OK;
 }
 
 }  // namespace
