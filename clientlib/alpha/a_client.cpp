@@ -5,11 +5,6 @@
 #include "a_lib.h"
 #include "handles.hpp"
 
-namespace {
-constexpr int kNoClient = 2;
-constexpr int kBadRequest = 24;
-}  // namespace
-
 extern "C" {
 CLIENT *alpha_clnt_var = nullptr;
 }
@@ -36,21 +31,21 @@ int a_open_client_lib(CLIENT **clnt, const char *host) noexcept
     const bool explicit_host = host != nullptr && *host != '\0';
     // The default handle only ever talks to the default host.
     if (explicit_host && clnt == nullptr)
-        return kBadRequest;
+        return RPCLIB_NOT_SENT;
     const char *h = explicit_host ? host : alphahost();
     CLIENT *c = clnt_create(h, rpc_prog_nr(ALPHA_PROGRAM_BASE), ALPHAVERS, rpc_transport());
     if (c == nullptr)
-        return kNoClient;
+        return RPCLIB_A_NO_CLIENT;
     if (clnt != nullptr)
         *clnt = c;
     else
         rpclib::alpha_default().replace(c);
-    return 0;
+    return RPCLIB_OK;
 }
 
 int a_close_client_lib(CLIENT *clnt) noexcept
 {
-    return rpclib::alpha_default().close(clnt) ? 0 : kNoClient;
+    return rpclib::alpha_default().close(clnt) ? RPCLIB_OK : RPCLIB_A_NO_CLIENT;
 }
 
 int a_clnt(CLIENT **clnt) noexcept

@@ -16,6 +16,8 @@ using rpclib::release;
 using rpclib::store;
 using rpclib::yes_no;
 
+// The alpha wrappers' own codes, which rpccommon.h does not name (a_families.h
+// says which wrapper returns each).
 enum Code : int {
     kNoUser = 6,
     kFileUnreadable = 13,

@@ -74,7 +74,7 @@ int a_put_page_data_lib(CLIENT *clnt, const char *userid, long nr, short page, s
     if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     if (total < 0)
-        return 0;
+        return RPCLIB_OK;
     a_put_pageb_i req{};
     my_strncpy(req.userid, userid, 10);
     req.nr = nr;

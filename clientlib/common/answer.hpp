@@ -7,6 +7,8 @@
 
 #include <rpc/rpc.h>
 
+#include "rpccommon.h"
+
 namespace rpclib {
 
 template <class T>
@@ -57,10 +59,10 @@ template <class Res>
 int hand_over(Res &answer, Res *out) noexcept
 {
     if (out == nullptr)
-        return 0;
+        return RPCLIB_OK;
     *out = answer;
     answer = Res{};
-    return 0;
+    return RPCLIB_OK;
 }
 
 // Release of a handed-over answer; its pointers are NULL afterwards.

@@ -10,6 +10,8 @@
 
 #include <rpc/rpc.h>
 
+#include "rpccommon.h"
+
 namespace rpclib {
 
 class DefaultHandle {
@@ -23,8 +25,8 @@ public:
     {
         *use = given;
         if (given != nullptr)
-            return 0;
-        int rc = 0;
+            return RPCLIB_OK;
+        int rc = RPCLIB_OK;
         if (var_ == nullptr)
             rc = open(nullptr, nullptr);
         *use = var_;
@@ -57,7 +59,7 @@ public:
     int hand_out(CLIENT **clnt, int (*open)(CLIENT **, const char *) noexcept) noexcept
     {
         if (clnt != nullptr && *clnt != nullptr)
-            return 0;
+            return RPCLIB_OK;
         CLIENT *c = nullptr;
         int rc = resolve(nullptr, &c, open);
         if (clnt != nullptr) {

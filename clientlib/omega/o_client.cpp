@@ -33,12 +33,12 @@ int o_open_client_lib(CLIENT **clnt, const char *host) noexcept
         *clnt = c;
     else
         rpclib::omega_default().replace(c);
-    return c != nullptr ? 0 : 1;
+    return c != nullptr ? RPCLIB_OK : RPCLIB_O_NO_CLIENT;
 }
 
 int o_close_client_lib(CLIENT *clnt) noexcept
 {
-    return rpclib::omega_default().close(clnt) ? 0 : 1;
+    return rpclib::omega_default().close(clnt) ? RPCLIB_OK : RPCLIB_O_NO_CLIENT;
 }
 
 int o_clnt(CLIENT **clnt) noexcept
