@@ -85,17 +85,17 @@ void check_delay(CLIENT *clnt, const char *user, const char *extension)
     char key[32];
     std::snprintf(key, sizeof key, "T%.20s", extension);
     char value[81];
-    // Any other failure reads as no earlier attempt; 24 says the server
-    // cannot hold the key at all (an old-generation server and a key over
-    // 10 characters), so it could never count this attempt: refused.
+    // Any other failure reads as no earlier attempt; RPCLIB_NOT_SENT says the
+    // server cannot hold the key at all (an old-generation server and a key
+    // over 10 characters), so it could never count this attempt: refused.
     int rc = a_get_usrconf_lib(clnt, user, key, value);
-    if (rc == 24) {
+    if (rc == RPCLIB_NOT_SENT) {
         std::snprintf(logbuf, sizeof logbuf, "internal error: a_get_usrconf_lib returns EC_%d\n",
                       rc);
         wlog(2, logbuf);
         std::exit(1);
     }
-    if (rc != 0)
+    if (rc != RPCLIB_OK)
         value[0] = '\0';
 
     // The wait is measured against the unlock time of the previous attempt,

@@ -40,7 +40,7 @@ void unlock_attempts(int fd);
 
 // The failed-attempt throttle: counts this attempt, may sleep up to 59
 // seconds, or refuses the attempt and exits with status 1. A counter key
-// the alpha server cannot read (code 24) is refused before anything is
+// the alpha server cannot read (RPCLIB_NOT_SENT) is refused before anything is
 // written.
 void check_delay(CLIENT *clnt, const char *user, const char *extension);
 // Counts one attempt in the counter value "%lu %d" (rewritten in place, 81

@@ -148,7 +148,7 @@ void usage() { wlog(1, "Sie m\xfcssen alle drei Felder ausf\xfcllen."); }
 int pin_length_minimum()
 {
     char text[81];
-    if (o_get_config_lib(nullptr, "PINLENMIN", text) != 0)
+    if (o_get_config_lib(nullptr, "PINLENMIN", text) != RPCLIB_OK)
         return 0;
     char *end = nullptr;
     long v = std::strtol(text, &end, 10);
@@ -239,9 +239,9 @@ int main(int argc, char **argv)
     char alpha_user[11] = "";
     char target_id[11] = "";
     int rc = o_apply_route_new_lib(nullptr, extension, "", alpha_host, alpha_user, target_id);
-    if (rc == 25)
+    if (rc == RPCLIB_NO_ENTRY)
         refuse(1, "Die Durchwahl ist unbekannt (route).\n");
-    if (rc != 0) {
+    if (rc != RPCLIB_OK) {
         std::snprintf(logbuf, sizeof logbuf, "internal error: o_apply_route returns error EC_%d\n",
                       rc);
         refuse(2, logbuf);
@@ -290,7 +290,7 @@ int main(int argc, char **argv)
     unlock_attempts(lock);
 
     rc = a_put_usrconf_lib(a_client, alpha_user, code_key, g_secrets.code);
-    if (rc != 0) {
+    if (rc != RPCLIB_OK) {
         std::snprintf(logbuf, sizeof logbuf, "internal error: a_put_usrconf_lib returns EC_%d\n",
                       rc);
         refuse(2, logbuf);

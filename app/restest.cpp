@@ -102,7 +102,7 @@ const char *myldap_error(int code, const char *function)
 
 void GetConfig(CLIENT *clnt, const char *user, const char *key, const char *def, char *value)
 {
-    if (a_get_usrconf_lib(clnt, user, key, value) != 0)
+    if (a_get_usrconf_lib(clnt, user, key, value) != RPCLIB_OK)
         my_strncpy(value, def != nullptr ? def : "", 80);
 }
 

@@ -46,7 +46,8 @@ add_executable(fuzz_regression_test
   ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
   ${FUZZ_SOURCE_DIR}/fuzz_chains.c)
 target_include_directories(fuzz_regression_test PRIVATE ${FUZZ_SOURCE_DIR})
-target_link_libraries(fuzz_regression_test PRIVATE alphaclnt omegaclnt pinpw2t GTest::gtest_main)
+target_link_libraries(fuzz_regression_test PRIVATE alphaclnt omegaclnt pinpw2t clientlib_internals
+                      GTest::gtest_main)
 target_compile_definitions(fuzz_regression_test PRIVATE
   FUZZ_DIR="${FUZZ_SOURCE_DIR}" FUZZ_DECLS_DIR="${FUZZ_DECLS_DIR}")
 add_dependencies(fuzz_regression_test fuzz_decls)
@@ -91,7 +92,7 @@ add_executable(fixed_strings_test
   ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
   ${FUZZ_SOURCE_DIR}/fuzz_chains.c)
 target_include_directories(fixed_strings_test PRIVATE ${FUZZ_SOURCE_DIR})
-target_link_libraries(fixed_strings_test PRIVATE alphaclnt omegaclnt ${CMAKE_DL_LIBS}
+target_link_libraries(fixed_strings_test PRIVATE alphaclnt omegaclnt clientlib_internals ${CMAKE_DL_LIBS}
                       GTest::gtest_main)
 target_compile_definitions(fixed_strings_test PRIVATE PLAIN_XDR="$<TARGET_FILE:plain_xdr>")
 add_dependencies(fixed_strings_test plain_xdr)

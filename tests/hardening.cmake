@@ -12,7 +12,7 @@ gtest_discover_tests(faults_test PROPERTIES LABELS live TIMEOUT 180)
 add_executable(hostile_test
   ${CMAKE_CURRENT_LIST_DIR}/e2e/hostile_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/e2e/hostile_server.cpp)
-target_link_libraries(hostile_test PRIVATE e2e_support omegaclnt alphaclnt GTest::gtest)
+target_link_libraries(hostile_test PRIVATE e2e_support omegaclnt alphaclnt clientlib_internals GTest::gtest)
 dialcred_warnings(hostile_test)
 gtest_discover_tests(hostile_test PROPERTIES LABELS live TIMEOUT 180)
 

@@ -5,11 +5,6 @@
 #include "a_lib.h"
 #include "handles.hpp"
 
-namespace {
-constexpr int kNoClient = 2;
-constexpr int kBadRequest = 24;
-}  // namespace
-
 extern "C" {
 CLIENT *alpha_clnt_var = nullptr;
 }
@@ -24,14 +19,7 @@ DefaultHandle &alpha_default() noexcept
 
 int a_resolve(CLIENT *given, CLIENT **use) noexcept
 {
-    *use = given;
-    if (given != nullptr)
-        return 0;
-    int rc = 0;
-    if (alpha_clnt_var == nullptr)
-        rc = a_open_client_lib(nullptr, nullptr);
-    *use = alpha_clnt_var;
-    return rc;
+    return alpha_default().resolve(given, use, a_open_client_lib);
 }
 
 }  // namespace rpclib
@@ -43,53 +31,31 @@ int a_open_client_lib(CLIENT **clnt, const char *host) noexcept
     const bool explicit_host = host != nullptr && *host != '\0';
     // The default handle only ever talks to the default host.
     if (explicit_host && clnt == nullptr)
-        return kBadRequest;
+        return RPCLIB_NOT_SENT;
     const char *h = explicit_host ? host : alphahost();
     CLIENT *c = clnt_create(h, rpc_prog_nr(ALPHA_PROGRAM_BASE), ALPHAVERS, rpc_transport());
     if (c == nullptr)
-        return kNoClient;
+        return RPCLIB_A_NO_CLIENT;
     if (clnt != nullptr)
         *clnt = c;
     else
         rpclib::alpha_default().replace(c);
-    return 0;
+    return RPCLIB_OK;
 }
 
 int a_close_client_lib(CLIENT *clnt) noexcept
 {
-    if (clnt != nullptr) {
-        // Closing the default by its pointer leaves no dangling default.
-        if (clnt == alpha_clnt_var)
-            rpclib::alpha_default().drop();
-        clnt_destroy(clnt);
-        return 0;
-    }
-    if (alpha_clnt_var != nullptr) {
-        CLIENT *c = alpha_clnt_var;
-        rpclib::alpha_default().drop();
-        clnt_destroy(c);
-        return 0;
-    }
-    return kNoClient;
+    return rpclib::alpha_default().close(clnt) ? RPCLIB_OK : RPCLIB_A_NO_CLIENT;
 }
 
 int a_clnt(CLIENT **clnt) noexcept
 {
-    if (clnt != nullptr && *clnt != nullptr)
-        return 0;
-    CLIENT *c = nullptr;
-    int rc = rpclib::a_resolve(nullptr, &c);
-    if (clnt != nullptr) {
-        *clnt = c;
-        rpclib::alpha_default().hand_out();
-    }
-    return rc;
+    return rpclib::alpha_default().hand_out(clnt, a_open_client_lib);
 }
 
 void a_clear(CLIENT *clnt) noexcept
 {
-    if (clnt != nullptr && clnt == alpha_clnt_var)
-        rpclib::alpha_default().drop();
+    rpclib::alpha_default().clear(clnt);
 }
 
 }  // extern "C"

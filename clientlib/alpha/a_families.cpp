@@ -1,5 +1,6 @@
 // The alpha wrappers of the whole program, family by family. Each one only
-// fills its request and picks the family's evaluation (a_family.hpp).
+// fills its request and picks the family's evaluation (a_family.hpp); the
+// rule around the call is rpclib::Alpha's (call.hpp).
 #include <cstdio>
 #include <cstring>
 
@@ -10,24 +11,25 @@ using namespace alpha;
 
 namespace alpha {
 
-int call_failed(CLIENT *given, CLIENT *c, Generation gen) noexcept
+int new_only_failed(CLIENT *given, CLIENT *used) noexcept
 {
-    if (gen == Generation::new_only) {
-        rpc_err err{};
-        clnt_geterr(c, &err);
-        if (err.re_status == RPC_PROCUNAVAIL)
-            return kNoNewProcedure;
-    }
-    rpclib::alpha_default().failed(given, c);
-    return kCallFailed;
+    rpc_err err{};
+    clnt_geterr(used, &err);
+    if (err.re_status == RPC_PROCUNAVAIL)
+        return kNoNewProcedure;
+    return Alpha::failed(given, used);
 }
 
 }  // namespace alpha
 
 namespace {
 
-// The new-only requests name the record version the caller reads.
-int unsuitable_version(int version) noexcept { return version == 1 ? 0 : kUnsuitable; }
+// The new-only requests name the record version the caller reads: anything
+// but 1 is refused before the call.
+auto suitable_version(int version) noexcept
+{
+    return [version] { return version == 1 ? RPCLIB_OK : RPCLIB_A_WRONG_LEVEL; };
+}
 
 // The document records are asked for by user and number; a number of 0 in
 // the answer means there is no such document.
@@ -36,8 +38,8 @@ int numbered_record(CLIENT *clnt, Rec *(*stub)(Req *, CLIENT *), bool_t (*xdr_re
                     const char *userid, long nr, Rec *rec) noexcept
 {
     auto req = for_user(userid, Req{{}, nr});
-    return call(clnt, stub, &req, xdr_rec,
-                record(rec, [](const Rec &r) { return r.nr != 0; }, kNotFound));
+    return Alpha::call(clnt, stub, &req, xdr_rec,
+                record(rec, [](const Rec &r) { return r.nr != 0; }, RPCLIB_NO_ENTRY));
 }
 
 // Servers from interface level 10 on keep fax lines only as new records.
@@ -51,7 +53,7 @@ int faxl_generation(CLIENT *clnt, bool want_new) noexcept
     long level = 0;
     if (int rc = a_get_compat_lib(clnt, &first, &level))
         return rc;
-    return (level >= kFirstNewFaxlLevel) == want_new ? 0 : kUnsuitable;
+    return (level >= kFirstNewFaxlLevel) == want_new ? RPCLIB_OK : RPCLIB_A_WRONG_LEVEL;
 }
 
 }  // namespace
@@ -63,38 +65,38 @@ extern "C" {
 int a_cp_dok_lib(CLIENT *clnt, const char *userid, short box, long nr, long target) noexcept
 {
     auto req = for_user(userid, a_cp_dok_i{{}, box, nr, target});
-    return call(clnt, a_cp_dok_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_cp_dok_1, &req, xdr_bool, yes_no);
 }
 
 int a_cp_page_lib(CLIENT *clnt, const char *userid, short box, long nr, short page,
                   long target_nr, short target_page) noexcept
 {
     auto req = for_user(userid, a_cp_page_i{{}, box, nr, page, target_nr, target_page});
-    return call(clnt, a_cp_page_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_cp_page_1, &req, xdr_bool, yes_no);
 }
 
 int a_del_dok_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t flag) noexcept
 {
     auto req = for_user(userid, a_del_dok_i{{}, box, nr, flag});
-    return call(clnt, a_del_dok_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_del_dok_1, &req, xdr_bool, yes_no);
 }
 
 int a_del_page_lib(CLIENT *clnt, const char *userid, long nr, short page) noexcept
 {
     auto req = for_user(userid, a_del_page_i{{}, nr, page});
-    return call(clnt, a_del_page_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_del_page_1, &req, xdr_bool, yes_no);
 }
 
 int a_ins_page_lib(CLIENT *clnt, const char *userid, long nr, short page) noexcept
 {
     auto req = for_user(userid, a_ins_page_i{{}, nr, page});
-    return call(clnt, a_ins_page_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_ins_page_1, &req, xdr_bool, yes_no);
 }
 
 int a_put_bif_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t flag) noexcept
 {
     auto req = for_user(userid, a_put_bif_i{{}, box, nr, flag});
-    return call(clnt, a_put_bif_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_put_bif_1, &req, xdr_bool, yes_no);
 }
 
 int a_forward_lib(CLIENT *clnt, const char *userid, short box, long nr, const char *host,
@@ -104,7 +106,7 @@ int a_forward_lib(CLIENT *clnt, const char *userid, short box, long nr, const ch
     my_strncpy(req.host, host, 35);
     my_strncpy(req.target, target, 10);
     my_strncpy(req.target_id, target_id, 10);
-    return call(clnt, a_forward_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_forward_1, &req, xdr_bool, yes_no);
 }
 
 int a_put_log_lib(CLIENT *clnt, const char *userid, short box, long nr, const char *text) noexcept
@@ -114,7 +116,7 @@ int a_put_log_lib(CLIENT *clnt, const char *userid, short box, long nr, const ch
     const char *t = text != nullptr ? text : empty;
     req.text.opaque_string_len = static_cast<u_int>(std::strlen(t) + 1);  // the NUL travels too
     req.text.opaque_string_val = const_cast<char *>(t);
-    return call(clnt, a_put_log_1, &req, xdr_bool, yes_no);
+    return Alpha::call(clnt, a_put_log_1, &req, xdr_bool, yes_no);
 }
 
 // --- copy-out -----------------------------------------------------------
@@ -122,9 +124,9 @@ int a_put_log_lib(CLIENT *clnt, const char *userid, short box, long nr, const ch
 int a_bif_lib(CLIENT *clnt, const char *userid, short box, bool_t *answer) noexcept
 {
     auto req = for_user(userid, a_bif_i{{}, box});
-    return call(clnt, a_bif_1, &req, xdr_bool, [answer](const bool_t &r) noexcept {
+    return Alpha::call(clnt, a_bif_1, &req, xdr_bool, [answer](const bool_t &r) noexcept {
         store(answer, r);
-        return 0;
+        return RPCLIB_OK;
     });
 }
 
@@ -132,11 +134,11 @@ int a_mk_dok_lib(CLIENT *clnt, const char *userid, long *nr) noexcept
 {
     str10 req{};
     my_strncpy(req, userid, 10);
-    return call(clnt, a_mk_dok_1, &req, xdr_slong, [nr](const long &r) noexcept -> int {
+    return Alpha::call(clnt, a_mk_dok_1, &req, xdr_slong, [nr](const long &r) noexcept -> int {
         if (r == 0)
-            return kRefused;
+            return RPCLIB_REFUSED;
         store(nr, r);
-        return 0;
+        return RPCLIB_OK;
     });
 }
 
@@ -144,12 +146,12 @@ int a_exc_bif_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t f
                   bool_t *value) noexcept
 {
     auto req = for_user(userid, a_exc_bif_i{{}, box, nr, flag});
-    return call(clnt, a_exc_bif_1, &req, xdr_a_exc_bif_o,
+    return Alpha::call(clnt, a_exc_bif_1, &req, xdr_a_exc_bif_o,
                 [value](const a_exc_bif_o &r) noexcept -> int {
                     if (!r.ok)
-                        return kRefused;
+                        return RPCLIB_REFUSED;
                     store(value, r.value);
-                    return 0;
+                    return RPCLIB_OK;
                 });
 }
 
@@ -157,7 +159,7 @@ int a_exc_status_lib(CLIENT *clnt, const char *userid, short box, long nr, short
                      bool_t flag, bool_t *value) noexcept
 {
     auto req = for_user(userid, a_exc_status_i{{}, box, nr, state, flag});
-    return call(clnt, a_exc_status_1, &req, xdr_a_exc_status_o,
+    return Alpha::call(clnt, a_exc_status_1, &req, xdr_a_exc_status_o,
                 [value](const a_exc_status_o &r) noexcept -> int {
                     if (r.error == 0)
                         store(value, r.value);
@@ -167,14 +169,7 @@ int a_exc_status_lib(CLIENT *clnt, const char *userid, short box, long nr, short
 
 int a_get_compat_lib(CLIENT *clnt, long *first, long *level) noexcept
 {
-    return call(clnt, a_get_compat_1, static_cast<void *>(nullptr), xdr_compat_o,
-                [first, level](const compat_o &r) noexcept -> int {
-                    if (r.first == 0)
-                        return kEmptyAnswer;
-                    store(first, r.first);
-                    store(level, r.second);
-                    return 0;
-                });
+    return rpclib::get_compat<Alpha>(clnt, a_get_compat_1, first, level);
 }
 
 // --- record -------------------------------------------------------------
@@ -184,12 +179,12 @@ int a_get_config_lib(CLIENT *clnt, const char *key, short kind, char *value) noe
     a_get_config_i req{};
     my_strncpy(req.key, key, 10);
     req.kind = kind;
-    return call(clnt, a_get_config_1, &req, xdr_str80, [value](const str80 &r) noexcept -> int {
+    return Alpha::call(clnt, a_get_config_1, &req, xdr_str80, [value](const str80 &r) noexcept -> int {
         if (r[0] == '\0')
-            return kNotFound;
+            return RPCLIB_NO_ENTRY;
         if (value != nullptr)
             my_strncpy(value, r, 80);
-        return 0;
+        return RPCLIB_OK;
     });
 }
 
@@ -212,7 +207,7 @@ int a_get_user_lib(CLIENT *clnt, const char *userid, a_user_rec *rec) noexcept
 {
     str10 req{};
     my_strncpy(req, userid, 10);
-    return call(clnt, a_get_user_1, &req, xdr_a_user_rec,
+    return Alpha::call(clnt, a_get_user_1, &req, xdr_a_user_rec,
                 record(rec, [](const a_user_rec &r) { return r.userid[0] != '\0'; }, kNoUser));
 }
 
@@ -221,7 +216,7 @@ int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user 
     a_get_o_user_i req{};
     my_strncpy(req.host, host, 35);
     my_strncpy(req.userid, userid, 10);
-    return call(clnt, a_get_o_user_1, &req, xdr_o_user_rec,
+    return Alpha::call(clnt, a_get_o_user_1, &req, xdr_o_user_rec,
                 record(rec, [](const o_user &r) { return r.alpha_user[0] != '\0'; }, kNoUser));
 }
 
@@ -230,19 +225,19 @@ int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user 
 int a_get_eb_lib(CLIENT *clnt, long nr, short box, long from, long max, a_get_e_o *out) noexcept
 {
     a_get_eb_i req{nr, box, from, max};
-    return call(clnt, a_get_eb_1, &req, xdr_a_get_e_o, hand_over_list(out, &a_get_e_o::count));
+    return Alpha::call(clnt, a_get_eb_1, &req, xdr_a_get_e_o, hand_over_list(out, &a_get_e_o::count));
 }
 
 int a_get_pb_lib(CLIENT *clnt, long nr, short box, long from, long max, a_get_p_o *out) noexcept
 {
     a_get_pb_i req{nr, box, from, max};
-    return call(clnt, a_get_pb_1, &req, xdr_a_get_p_o, hand_over_list(out, &a_get_p_o::count));
+    return Alpha::call(clnt, a_get_pb_1, &req, xdr_a_get_p_o, hand_over_list(out, &a_get_p_o::count));
 }
 
 int a_get_sb_lib(CLIENT *clnt, long nr, short box, long from, long max, a_get_s_o *out) noexcept
 {
     a_get_sb_i req{nr, box, from, max};
-    return call(clnt, a_get_sb_1, &req, xdr_a_get_s_o, hand_over_list(out, &a_get_s_o::count));
+    return Alpha::call(clnt, a_get_sb_1, &req, xdr_a_get_s_o, hand_over_list(out, &a_get_s_o::count));
 }
 
 int a_get_usrconf_ll_lib(CLIENT *clnt, const char *userid, const char *key, long max,
@@ -250,7 +245,7 @@ int a_get_usrconf_ll_lib(CLIENT *clnt, const char *userid, const char *key, long
 {
     auto req = for_user(userid, a_usrconf_ll_i{{}, {}, max, flag});
     my_strncpy(req.key, key, 10);
-    return call(clnt, a_get_usrconf_ll_1, &req, xdr_a_usrconf_ll_o,
+    return Alpha::call(clnt, a_get_usrconf_ll_1, &req, xdr_a_usrconf_ll_o,
                 hand_over_list(out, &a_usrconf_ll_o::count, &a_usrconf_ll_o::error));
 }
 
@@ -258,7 +253,7 @@ int a_get_pageb_lib(CLIENT *clnt, const char *userid, short box, long nr, short 
                     long offset, long length, a_get_pageb_o *out) noexcept
 {
     auto req = for_user(userid, a_get_pageb_i{{}, box, nr, page, kind, offset, length});
-    return call(clnt, a_get_pageb_1, &req, xdr_a_get_pageb_o, [out](a_get_pageb_o &r) noexcept -> int {
+    return Alpha::call(clnt, a_get_pageb_1, &req, xdr_a_get_pageb_o, [out](a_get_pageb_o &r) noexcept -> int {
         if (getdebuglevel() > 4)
             std::fprintf(stderr, "in a_get_pageb_lib:ret = %ld, ok = %u, page_dat_len = %d\n",
                          r.length, static_cast<unsigned>(r.ok), static_cast<int>(r.data.page_dat_len));
@@ -279,7 +274,7 @@ int a_get_tgroupl_llb_lib(CLIENT *clnt, const char *host, const char *user, cons
     my_strncpy(req.f5, from1, 10);
     my_strncpy(req.f6, from2, 10);
     req.f7 = max != 0 ? max : 30;
-    return call(clnt, a_get_tgroupl_llb_1, &req, xdr_o_get_tgroupl_llb_o,
+    return Alpha::call(clnt, a_get_tgroupl_llb_1, &req, xdr_o_get_tgroupl_llb_o,
                 [out](o_get_tgroupl_llb_o &r) noexcept {
                     if (getdebuglevel() > 9)
                         std::fprintf(stderr, "a_get_tgroupl_ll_lib: ret->anz = %ld\n", r.count);
@@ -304,9 +299,9 @@ int a_get_e_rec_new_ll_lib(CLIENT *clnt, long nr, int version, short box, long f
 {
     a_get_eb_i req{nr, box, from, max};
     // The leading short of this answer is not a code the wrapper reads.
-    return call(clnt, a_get_e_rec_new_ll_1, &req, xdr_a_get_e_rec_new_ll_o,
-                hand_over_list(out, &a_get_e_rec_new_ll_o::count), Generation::new_only,
-                unsuitable_version(version));
+    return Alpha::call(clnt, a_get_e_rec_new_ll_1, &req, xdr_a_get_e_rec_new_ll_o,
+                hand_over_list(out, &a_get_e_rec_new_ll_o::count), suitable_version(version),
+                new_only_failed);
 }
 
 int a_get_s_rec_new_ll_lib(CLIENT *clnt, long nr, int version, short selector, const char *text,
@@ -325,9 +320,9 @@ int a_get_s_rec_new_ll_lib(CLIENT *clnt, long nr, int version, short selector, c
     }
     r.from = from;
     r.max = max;
-    return call(clnt, a_get_s_rec_new_ll_1, &req, xdr_a_get_s_rec_new_ll_o,
+    return Alpha::call(clnt, a_get_s_rec_new_ll_1, &req, xdr_a_get_s_rec_new_ll_o,
                 hand_over_list(out, &a_get_s_rec_new_ll_o::count, &a_get_s_rec_new_ll_o::error),
-                Generation::new_only, unsuitable_version(version));
+                suitable_version(version), new_only_failed);
 }
 
 void a_get_e_rec_new_ll_free(a_get_e_rec_new_ll_o *out) noexcept
@@ -346,9 +341,8 @@ int a_cha_userid_lib(CLIENT *clnt, long nr, const char *new_userid) noexcept
     req.version = 0;
     req.a_cha_userid_i_u.v0.nr = nr;
     my_strncpy(req.a_cha_userid_i_u.v0.userid, new_userid, 10);
-    return call(
-        clnt, a_cha_userid_1, &req, xdr_short, [](const short &r) noexcept { return int{r}; },
-        Generation::new_only);
+    return Alpha::call(clnt, a_cha_userid_1, &req, xdr_short, rpclib::status_of, rpclib::go_on,
+                       new_only_failed);
 }
 
 // --- level-chosen -------------------------------------------------------
@@ -358,8 +352,8 @@ int a_get_faxl_lib(CLIENT *clnt, char *name, o_faxl *rec) noexcept
     if (int rc = faxl_generation(clnt, false))
         return rc;
     // The caller's buffer is the request itself, as the old servers expect.
-    return call(clnt, a_get_faxl_1, reinterpret_cast<str10 *>(name), xdr_o_faxl,
-                record(rec, [](const o_faxl &r) { return r.name[0] != '\0'; }, kNotFound));
+    return Alpha::call(clnt, a_get_faxl_1, reinterpret_cast<str10 *>(name), xdr_o_faxl,
+                record(rec, [](const o_faxl &r) { return r.name[0] != '\0'; }, RPCLIB_NO_ENTRY));
 }
 
 int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
@@ -369,14 +363,14 @@ int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
     o_get_faxl_new_i req{};
     req.version = 0;
     my_strncpy(req.o_get_faxl_new_i_u.v0.name, name, 10);
-    return call(clnt, a_get_faxl_new_1, &req, xdr_o_get_faxl_new_o,
+    return Alpha::call(clnt, a_get_faxl_new_1, &req, xdr_o_get_faxl_new_o,
                 [rec](const o_get_faxl_new_o &r) noexcept -> int {
                     if (r.error != 0)
                         return r.error;
                     if (r.faxl.version != 0)
-                        return kEmptyAnswer;
+                        return RPCLIB_EMPTY_ANSWER;
                     store(rec, r.faxl);
-                    return 0;
+                    return RPCLIB_OK;
                 });
 }
 
@@ -385,11 +379,8 @@ int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
 int a_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier, char *host,
                           char *user, char *id) noexcept
 {
-    o_apply_route_new_i req = rpclib::route_request(number, qualifier);
-    return call(clnt, a_apply_route_new_1, &req, xdr_o_apply_route_new_o,
-                [=](const o_apply_route_new_o &r) noexcept -> int {
-                    return rpclib::route_result(r, host, user, id);
-                });
+    return rpclib::apply_route<Alpha>(clnt, a_apply_route_new_1, number, qualifier, host, user,
+                                      id);
 }
 
 }  // extern "C"

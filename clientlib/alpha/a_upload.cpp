@@ -57,13 +57,10 @@ int put_chunks(CLIENT *given, CLIENT *c, a_put_pageb_i &req, const char *data, i
         req.length = rest < chunk ? rest : chunk;
         req.data.page_dat_len = static_cast<u_int>(req.length);
         req.data.page_dat_val = const_cast<char *>(data + offset);
-        auto res = rpclib::answer(a_put_pageb_1(&req, c), xdr_bool);
-        if (!res)
-            return call_failed(given, c, Generation::any);
-        if (!*res)
-            return kRefused;
+        if (int rc = Alpha::exchange(given, c, a_put_pageb_1, &req, xdr_bool, yes_no))
+            return rc;
     }
-    return 0;
+    return RPCLIB_OK;
 }
 
 }  // namespace
@@ -77,7 +74,7 @@ int a_put_page_data_lib(CLIENT *clnt, const char *userid, long nr, short page, s
     if (int rc = rpclib::a_resolve(clnt, &c))
         return rc;
     if (total < 0)
-        return 0;
+        return RPCLIB_OK;
     a_put_pageb_i req{};
     my_strncpy(req.userid, userid, 10);
     req.nr = nr;

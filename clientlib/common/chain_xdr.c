@@ -36,6 +36,14 @@ static void free_nodes(void *node, const chain_layout *l)
     }
 }
 
+/* Frees the nodes behind the first (the caller's), then the first's entry. */
+static bool_t free_chain(XDR *xdrs, void *first, const chain_layout *l)
+{
+    free_nodes(next_of(first, l), l);
+    set_next(first, l, NULL);
+    return entry_op(xdrs, first, l);
+}
+
 static void *reverse(void *head, const chain_layout *l)
 {
     void *prev = NULL;
@@ -120,9 +128,7 @@ bool_t xdr_chain_link_first(XDR *xdrs, void *first, const chain_layout *l)
         return entry_op(xdrs, first, l);
     }
     case XDR_FREE:
-        free_nodes(next_of(first, l), l);
-        set_next(first, l, NULL);
-        return entry_op(xdrs, first, l);
+        return free_chain(xdrs, first, l);
     }
     return FALSE;
 }
@@ -157,9 +163,7 @@ bool_t xdr_chain_link_last(XDR *xdrs, void *first, const chain_layout *l)
         return FALSE;
     }
     case XDR_FREE:
-        free_nodes(next_of(first, l), l);
-        set_next(first, l, NULL);
-        return entry_op(xdrs, first, l);
+        return free_chain(xdrs, first, l);
     }
     return FALSE;
 }

@@ -10,13 +10,28 @@
 
 #include <rpc/rpc.h>
 
+#include "rpccommon.h"
+
 namespace rpclib {
 
 class DefaultHandle {
 public:
     explicit DefaultHandle(CLIENT *&var) noexcept : var_(var) {}
 
-    CLIENT *get() const noexcept { return var_; }
+    // A wrapper's handle: `given`, or the default, opened at the default
+    // host through `open` when there is none. 0, or open's code.
+    int resolve(CLIENT *given, CLIENT **use,
+                int (*open)(CLIENT **, const char *) noexcept) noexcept
+    {
+        *use = given;
+        if (given != nullptr)
+            return RPCLIB_OK;
+        int rc = RPCLIB_OK;
+        if (var_ == nullptr)
+            rc = open(nullptr, nullptr);
+        *use = var_;
+        return rc;
+    }
     // Makes c the default; the one it replaces is released as by forget().
     void replace(CLIENT *c) noexcept
     {
@@ -38,7 +53,41 @@ public:
         var_ = nullptr;
         handed_out_ = false;
     }
-    void hand_out() noexcept { handed_out_ = var_ != nullptr; }
+    // o_clnt/a_clnt: a caller's handle in *clnt stays; otherwise the
+    // default (opened through `open` when needed) is copied into *clnt and
+    // from then on only forgotten. 0, or open's code.
+    int hand_out(CLIENT **clnt, int (*open)(CLIENT **, const char *) noexcept) noexcept
+    {
+        if (clnt != nullptr && *clnt != nullptr)
+            return RPCLIB_OK;
+        CLIENT *c = nullptr;
+        int rc = resolve(nullptr, &c, open);
+        if (clnt != nullptr) {
+            *clnt = c;
+            handed_out_ = var_ != nullptr;
+        }
+        return rc;
+    }
+    // o_close_client_lib/a_close_client_lib: destroys clnt, or the default
+    // when clnt is NULL; the default is forgotten also when clnt is it, so
+    // that none dangles. False when there is nothing to close.
+    bool close(CLIENT *clnt) noexcept
+    {
+        if (clnt == nullptr)
+            clnt = var_;
+        if (clnt == nullptr)
+            return false;
+        if (clnt == var_)
+            drop();
+        clnt_destroy(clnt);
+        return true;
+    }
+    // o_clear/a_clear: forgets the default, undestroyed, when clnt is it.
+    void clear(CLIENT *clnt) noexcept
+    {
+        if (clnt != nullptr && clnt == var_)
+            drop();
+    }
 
     // After a failed call through `used`, which the wrapper got from
     // `given` (null: the default, resolved by the wrapper).

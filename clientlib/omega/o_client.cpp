@@ -18,14 +18,7 @@ DefaultHandle &omega_default() noexcept
 
 int o_resolve(CLIENT *given, CLIENT **use) noexcept
 {
-    *use = given;
-    if (given != nullptr)
-        return 0;
-    int rc = 0;
-    if (omega_clnt_var == nullptr)
-        rc = o_open_client_lib(nullptr, "");
-    *use = omega_clnt_var;
-    return rc;
+    return omega_default().resolve(given, use, o_open_client_lib);
 }
 
 }  // namespace rpclib
@@ -40,44 +33,22 @@ int o_open_client_lib(CLIENT **clnt, const char *host) noexcept
         *clnt = c;
     else
         rpclib::omega_default().replace(c);
-    return c != nullptr ? 0 : 1;
+    return c != nullptr ? RPCLIB_OK : RPCLIB_O_NO_CLIENT;
 }
 
 int o_close_client_lib(CLIENT *clnt) noexcept
 {
-    if (clnt != nullptr) {
-        // Closing the default by its pointer leaves no dangling default.
-        if (clnt == omega_clnt_var)
-            rpclib::omega_default().drop();
-        clnt_destroy(clnt);
-        return 0;
-    }
-    if (omega_clnt_var != nullptr) {
-        CLIENT *c = omega_clnt_var;
-        rpclib::omega_default().drop();
-        clnt_destroy(c);
-        return 0;
-    }
-    return 1;
+    return rpclib::omega_default().close(clnt) ? RPCLIB_OK : RPCLIB_O_NO_CLIENT;
 }
 
 int o_clnt(CLIENT **clnt) noexcept
 {
-    if (clnt != nullptr && *clnt != nullptr)
-        return 0;
-    CLIENT *c = nullptr;
-    int rc = rpclib::o_resolve(nullptr, &c);
-    if (clnt != nullptr) {
-        *clnt = c;
-        rpclib::omega_default().hand_out();
-    }
-    return rc;
+    return rpclib::omega_default().hand_out(clnt, o_open_client_lib);
 }
 
 void o_clear(CLIENT *clnt) noexcept
 {
-    if (clnt != nullptr && clnt == omega_clnt_var)
-        rpclib::omega_default().drop();
+    rpclib::omega_default().clear(clnt);
 }
 
 }  // extern "C"

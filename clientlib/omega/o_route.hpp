@@ -1,9 +1,10 @@
-// The route request and answer, shared by the omega route lookup and the
-// alpha program's copy of the same procedure. Internal to the libraries.
+// The procedures that the omega and alpha programs both answer, alike: the
+// route lookup and the compatibility query. Internal to the libraries.
 // Inline, so that libalphaclnt compiles its own copy: the shared libraries
 // export their C functions only, never a C++ helper of the other library.
 #pragma once
 
+#include "call.hpp"
 #include "omega.h"
 #include "rpccommon.h"
 
@@ -30,7 +31,33 @@ inline int route_result(const o_apply_route_new_o &answer, char *host, char *use
     my_strncpy(host, a.target_host, 35);
     my_strncpy(user, a.target_user, 10);
     my_strncpy(id, a.target_id, 10);
-    return 0;
+    return RPCLIB_OK;
+}
+
+template <class Rule>
+int apply_route(CLIENT *clnt, o_apply_route_new_o *(*stub)(o_apply_route_new_i *, CLIENT *),
+                const char *number, const char *qualifier, char *host, char *user,
+                char *id) noexcept
+{
+    o_apply_route_new_i req = route_request(number, qualifier);
+    return Rule::call(clnt, stub, &req, xdr_o_apply_route_new_o,
+                      [=](const o_apply_route_new_o &r) { return route_result(r, host, user, id); });
+}
+
+// Both values of the compatibility answer, or 32 (nothing written) when the
+// first is 0.
+template <class Rule>
+int get_compat(CLIENT *clnt, compat_o *(*stub)(void *, CLIENT *), long *first,
+               long *second) noexcept
+{
+    return Rule::call(clnt, stub, static_cast<void *>(nullptr), xdr_compat_o,
+                      [first, second](const compat_o &r) {
+                          if (r.first == 0)
+                              return RPCLIB_EMPTY_ANSWER;
+                          store(first, r.first);
+                          store(second, r.second);
+                          return RPCLIB_OK;
+                      });
 }
 
 }  // namespace rpclib

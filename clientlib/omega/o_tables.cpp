@@ -1,61 +1,20 @@
 // Wrappers of the fax group (faxg) and fax line (faxl, faxl_new) tables.
-// The rules of each family live in one template below (what a get, put,
-// delete or list makes of the answer, how a list is handed over); each _lib
-// function only names its stub, its types and its request.
+// What a get, put, delete or list of each kind of table makes of the answer
+// is written once below; each _lib function only names its stub, its types
+// and its request. The rule around the call is rpclib::Omega's (call.hpp).
 #include <cstdio>
 
-#include "answer.hpp"
-#include "handles.hpp"
+#include "call.hpp"
 #include "o_lib.h"
 
+using rpclib::Omega;
+
 namespace {
-
-constexpr int kCallFailed = 22;
-constexpr int kNotSent = 24;
-constexpr int kNoEntry = 25;
-constexpr int kWrongVersion = 32;
-constexpr int kRefused = 34;
-
-constexpr auto kGoOn = [] { return 0; };
-
-// One remote call under the rules every wrapper shares: resolve the handle
-// (its code is returned at once), let `before` veto the call, call the stub,
-// forget the default handle and return 22 when no answer came, and otherwise
-// return what `evaluate` makes of the answer, which is released afterwards.
-template <class Req, class Res, class Evaluate, class Before = decltype(kGoOn)>
-int exchange(CLIENT *clnt, Res *(*stub)(Req *, CLIENT *), Req *req,
-             bool_t (*xdr_res)(XDR *, Res *), Evaluate evaluate, Before before = kGoOn)
-{
-    CLIENT *c = nullptr;
-    if (int rc = rpclib::o_resolve(clnt, &c))
-        return rc;
-    if (int rc = before())
-        return rc;
-    auto res = rpclib::answer(stub(req, c), xdr_res);
-    if (!res) {
-        rpclib::omega_default().failed(clnt, c);
-        return kCallFailed;
-    }
-    return evaluate(*res);
-}
 
 str10 *key_of(str10 &key, const char *name)
 {
     my_strncpy(key, name, 10);
     return &key;
-}
-
-// Moves count and chain (and whatever else the answer holds) to the caller
-// and detaches them from the stub's result, so that releasing the result
-// leaves the caller's chain alone.
-template <class List>
-void hand_over(List &answer, List *out)
-{
-    if (out == nullptr)
-        return;
-    *out = answer;
-    answer.count = 0;
-    answer.list = nullptr;
 }
 
 // --- Unversioned tables (faxg, faxl) -------------------------------------
@@ -66,29 +25,23 @@ int get_record(CLIENT *clnt, Rec *(*stub)(str10 *, CLIENT *), bool_t (*xdr_rec)(
                const char *name, Rec *out)
 {
     str10 key{};
-    return exchange(clnt, stub, key_of(key, name), xdr_rec, [out](Rec &rec) {
-        if (rec.name[0] == '\0')
-            return kNoEntry;
-        if (out != nullptr)
-            *out = rec;
-        return 0;
-    });
+    return Omega::call(clnt, stub, key_of(key, name), xdr_rec,
+                       rpclib::record(out, [](const Rec &r) { return r.name[0] != '\0'; },
+                                      RPCLIB_NO_ENTRY));
 }
-
-int yes_or_refused(bool_t &done) { return done ? 0 : kRefused; }
 
 template <class Rec>
 int put_record(CLIENT *clnt, bool_t *(*stub)(Rec *, CLIENT *), const Rec *rec)
 {
     Rec *arg = const_cast<Rec *>(rec);  // the stub only encodes it
-    return exchange(clnt, stub, arg, xdr_bool, yes_or_refused,
-                    [rec] { return rec == nullptr ? kNotSent : 0; });
+    return Omega::call(clnt, stub, arg, xdr_bool, rpclib::yes_no,
+                       [rec] { return rec == nullptr ? RPCLIB_NOT_SENT : RPCLIB_OK; });
 }
 
 int del_record(CLIENT *clnt, bool_t *(*stub)(str10 *, CLIENT *), const char *name)
 {
     str10 key{};
-    return exchange(clnt, stub, key_of(key, name), xdr_bool, yes_or_refused);
+    return Omega::call(clnt, stub, key_of(key, name), xdr_bool, rpclib::yes_no);
 }
 
 // An answer of count 0 leaves the caller's record exactly as it was.
@@ -96,10 +49,10 @@ template <class Req, class List>
 int list_records(CLIENT *clnt, List *(*stub)(Req *, CLIENT *), bool_t (*xdr_list)(XDR *, List *),
                  Req *req, List *out)
 {
-    return exchange(clnt, stub, req, xdr_list, [out](List &answer) {
+    return Omega::call(clnt, stub, req, xdr_list, [out](List &answer) {
         if (answer.count != 0)
-            hand_over(answer, out);
-        return 0;
+            rpclib::hand_over(answer, out);
+        return RPCLIB_OK;
     });
 }
 
@@ -111,18 +64,15 @@ template <class Req, class Ans, class Rec>
 int get_versioned(CLIENT *clnt, Ans *(*stub)(Req *, CLIENT *), bool_t (*xdr_ans)(XDR *, Ans *),
                   Req *req, Rec Ans::*record, Rec *out)
 {
-    return exchange(clnt, stub, req, xdr_ans, [record, out](Ans &answer) {
+    return Omega::call(clnt, stub, req, xdr_ans, [record, out](Ans &answer) {
         if (answer.error != 0)
             return static_cast<int>(answer.error);
         if ((answer.*record).version != 0)
-            return kWrongVersion;
-        if (out != nullptr)
-            *out = answer.*record;
-        return 0;
+            return RPCLIB_EMPTY_ANSWER;
+        rpclib::store(out, answer.*record);
+        return RPCLIB_OK;
     });
 }
-
-int status_of(short &status) { return status; }
 
 // A record of another version than 0 is not sent (24); at debug level 5 and
 // up it is written to standard error first.
@@ -131,19 +81,19 @@ int put_versioned(CLIENT *clnt, short *(*stub)(Rec *, CLIENT *), const Rec *rec,
                   void (*dump)(FILE *, const Rec *, const char *))
 {
     Rec *arg = const_cast<Rec *>(rec);  // the stub only encodes it
-    return exchange(clnt, stub, arg, xdr_short, status_of, [rec, dump] {
+    return Omega::call(clnt, stub, arg, xdr_short, rpclib::status_of, [rec, dump] {
         if (rec == nullptr)
-            return kNotSent;
+            return RPCLIB_NOT_SENT;
         if (getdebuglevel() > 4)
             dump(stderr, rec, " ");
-        return rec->version != 0 ? kNotSent : 0;
+        return rec->version != 0 ? RPCLIB_NOT_SENT : RPCLIB_OK;
     });
 }
 
 template <class Req>
 int del_versioned(CLIENT *clnt, short *(*stub)(Req *, CLIENT *), Req *req)
 {
-    return exchange(clnt, stub, req, xdr_short, status_of);
+    return Omega::call(clnt, stub, req, xdr_short, rpclib::status_of);
 }
 
 // Only the first element's version is examined; the caller's record is
@@ -152,21 +102,13 @@ template <class Req, class List>
 int list_versioned(CLIENT *clnt, List *(*stub)(Req *, CLIENT *), bool_t (*xdr_list)(XDR *, List *),
                    Req *req, List *out)
 {
-    return exchange(clnt, stub, req, xdr_list, [out](List &answer) {
+    return Omega::call(clnt, stub, req, xdr_list, [out](List &answer) {
         if (answer.error != 0)
             return static_cast<int>(answer.error);
         if (answer.list != nullptr && answer.list->entry.version != 0)
-            return kWrongVersion;
-        hand_over(answer, out);
-        return 0;
+            return RPCLIB_EMPTY_ANSWER;
+        return rpclib::hand_over(answer, out);
     });
-}
-
-template <class List>
-void release(bool_t (*xdr_list)(XDR *, List *), List *list)
-{
-    if (list != nullptr)
-        xdr_free(reinterpret_cast<xdrproc_t>(xdr_list), reinterpret_cast<char *>(list));
 }
 
 }  // namespace
@@ -189,7 +131,7 @@ extern "C" {
     }                                                                                   \
     void o_get_##t##_ll_free(o_get_##t##_ll_o *list) noexcept                           \
     {                                                                                   \
-        release(xdr_o_get_##t##_ll_o, list);                                            \
+        rpclib::release(list, xdr_o_get_##t##_ll_o);                                    \
     }
 
 UNVERSIONED_TABLE(faxg)
@@ -241,7 +183,7 @@ int o_get_faxl_new_ll_lib(CLIENT *clnt, long *request, o_get_faxl_new_ll_o *list
 
 void o_get_faxl_new_ll_free(o_get_faxl_new_ll_o *list) noexcept
 {
-    release(xdr_o_get_faxl_new_ll_o, list);
+    rpclib::release(list, xdr_o_get_faxl_new_ll_o);
 }
 
 }  // extern "C"
