@@ -54,52 +54,105 @@ bool save()
     return devserver::write_table(g_opt.data, rows);
 }
 
-bool put(const char *user, const char *key, const char *value)
+using devserver::Call;
+
+// Sets an entry, or removes it when value is null. A change that cannot be
+// saved is undone, so that memory and file agree; removing a missing entry
+// succeeds.
+void answer_change(Call &c, const char *user, const char *key, const char *value)
 {
-    auto k = Key(user, key);
-    auto old = g_store.find(k);
-    std::optional<std::string> before;
-    if (old != g_store.end())
-        before = old->second;
-    g_store[k] = value;
-    if (save())
-        return true;
-    // Not on disk: the entry as it was, so memory and file agree.
-    if (before)
-        g_store[k] = *before;
+    c.exit_if_key(key);
+    devserver::answer_bool(c, [&] {
+        const Key k(user, key);
+        auto it = g_store.find(k);
+        if (it == g_store.end() && value == nullptr)
+            return true;
+        std::optional<std::string> before;
+        if (it != g_store.end())
+            before = it->second;
+        if (value != nullptr)
+            g_store[k] = value;
+        else
+            g_store.erase(k);
+        if (save())
+            return true;
+        if (before)
+            g_store[k] = *before;
+        else
+            g_store.erase(k);
+        return false;
+    });
+}
+
+void get_usrconf(Call &c)
+{
+    const auto &a = c.arg<a_usrconf_i>();
+    c.exit_if_key(a.key);
+    str80 v{};
+    auto it = g_store.find(Key(a.userid, a.key));
+    if (it != g_store.end() && !c.refused())
+        my_strncpy(v, it->second.c_str(), 80);
+    c.reply(v);
+}
+
+void put_usrconf(Call &c)
+{
+    const auto &a = c.arg<a_put_usrconf_i>();
+    answer_change(c, a.userid, a.key, a.value);
+}
+
+void del_usrconf(Call &c)
+{
+    const auto &a = c.arg<a_usrconf_i>();
+    answer_change(c, a.userid, a.key, nullptr);
+}
+
+// The new generation: version-1 requests, and a missing entry is an error.
+void get_usrconf_new(Call &c)
+{
+    const a_usrconf_i_v1 &k = c.arg<a_usrconf_new_i>().a_usrconf_new_i_u.v1;
+    c.exit_if_key(k.key);
+    a_get_usrconf_new_o r{};
+    auto it = g_store.find(Key(k.userid, k.key));
+    if (auto e = c.number("error"))
+        r.error = static_cast<short>(*e);
+    else if (it == g_store.end())
+        r.error = RPCLIB_NO_ENTRY;
     else
-        g_store.erase(k);
-    return false;
+        my_strncpy(r.value, it->second.c_str(), 80);
+    c.reply(&r);
 }
 
-bool del(const char *user, const char *key)
+void put_usrconf_new(Call &c)
 {
-    auto it = g_store.find(Key(user, key));
-    if (it == g_store.end())
-        return true;  // already gone
-    std::string before = it->second;
-    g_store.erase(it);
-    if (save())
-        return true;
-    g_store[Key(user, key)] = before;
-    return false;
+    const a_usrconf_v1 &e = c.arg<a_usrconf_new>().a_usrconf_new_u.v1;
+    answer_change(c, e.userid, e.key, e.value);
 }
 
-void append_log(const zeile &line)
+void del_usrconf_new(Call &c)
 {
-    if (g_opt.log.empty())
-        return;
-    if (FILE *f = std::fopen(g_opt.log.c_str(), "ab")) {
-        size_t n = strnlen(line.zeile_val, line.zeile_len);
-        std::fwrite(line.zeile_val, 1, n, f);
-        std::fputc('\n', f);
-        std::fclose(f);
+    const a_usrconf_i_v1 &k = c.arg<a_usrconf_new_i>().a_usrconf_new_i_u.v1;
+    answer_change(c, k.userid, k.key, nullptr);
+}
+
+void a_log(Call &c)
+{
+    const zeile &line = c.arg<zeile>();
+    if (!g_opt.log.empty()) {
+        if (FILE *f = std::fopen(g_opt.log.c_str(), "ab")) {
+            std::fwrite(line.zeile_val, 1, strnlen(line.zeile_val, line.zeile_len), f);
+            std::fputc('\n', f);
+            std::fclose(f);
+        }
     }
+    devserver::answer_bool(c);
 }
 
-bool_t answer_bool(unsigned long proc, bool ok)
+void get_jetzt(Call &c)
 {
-    return ok && !devserver::directives().has("false", proc);
+    const auto &d = devserver::directives();
+    long now = d.clock_fixed ? *d.clock_fixed : static_cast<long>(std::time(nullptr)) + d.clock_offset;
+    c.reply(&now);
 }
 
 // --- the procedures that have a library wrapper ---------------------------
@@ -107,40 +160,25 @@ bool_t answer_bool(unsigned long proc, bool ok)
 // request in the event log as "rpc P HEX" (its XDR bytes), so that tests can
 // read back exactly what a wrapper sent.
 
-void trace(unsigned long proc, xdrproc_t fn, void *arg)
+template <void (*Answer)(Call &)>
+void noted(Call &c)
 {
-    if (g_opt.log.empty())
-        return;
-    std::vector<char> buf(1 << 20);
+    std::vector<char> buf(g_opt.log.empty() ? 0 : 1 << 20);
     XDR x;
     xdrmem_create(&x, buf.data(), static_cast<u_int>(buf.size()), XDR_ENCODE);
-    const bool ok = fn(&x, arg);
-    const u_int n = xdr_getpos(&x);
+    FILE *f = !buf.empty() && c.row.arg(&x, c.args) ? std::fopen(g_opt.log.c_str(), "ab") : nullptr;
+    if (f != nullptr) {
+        std::fprintf(f, "rpc %lu ", c.row.proc);
+        for (u_int i = 0; i < xdr_getpos(&x); ++i)
+            std::fprintf(f, "%02x", static_cast<unsigned char>(buf[i]));
+        std::fputc('\n', f);
+        std::fclose(f);
+    }
     xdr_destroy(&x);
-    FILE *f = ok ? std::fopen(g_opt.log.c_str(), "ab") : nullptr;
-    if (f == nullptr)
-        return;
-    std::fprintf(f, "rpc %lu ", proc);
-    for (u_int i = 0; i < n; ++i)
-        std::fprintf(f, "%02x", static_cast<unsigned char>(buf[i]));
-    std::fputc('\n', f);
-    std::fclose(f);
+    Answer(c);
 }
 
-bool refused(unsigned long proc) { return devserver::directives().has("false", proc); }
-
-short error_of(unsigned long proc)
-{
-    return static_cast<short>(devserver::directives().number("error", proc).value_or(0));
-}
-
-long count_of(unsigned long proc) { return devserver::directives().number("count", proc).value_or(2); }
-
-template <class T>
-void send(SVCXPRT *xprt, bool_t (*fn)(XDR *, T *), T *res)
-{
-    devserver::reply(xprt, reinterpret_cast<xdrproc_t>(fn), res);
-}
+long count_of(const Call &c) { return c.number("count").value_or(2); }
 
 // n nodes linked in order; the vector owns them until the reply is sent.
 template <class Node, class Fill>
@@ -208,121 +246,94 @@ a_s_rec_v1 s_rec_v1(long nr)
     return r;
 }
 
-void answer_bool(unsigned long proc, void *, SVCXPRT *xprt)
+// The record numbered as the request asks; an empty one under `false P`.
+template <class Arg, auto make>
+void answer_rec(Call &c)
 {
-    bool_t r = !refused(proc);
-    send(xprt, xdr_bool, &r);
-}
-
-void answer_put_pageb(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    const auto *a = static_cast<a_put_pageb_i *>(arg);
-    auto at = devserver::directives().number("falseat", proc);
-    bool_t r = !refused(proc) && !(at && *at == a->offset);
-    send(xprt, xdr_bool, &r);
-}
-
-void answer_mk_dok(unsigned long proc, void *, SVCXPRT *xprt)
-{
-    long r = refused(proc) ? 0 : 4711;
-    send(xprt, xdr_slong, &r);
-}
-
-void answer_exc_bif(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    a_exc_bif_o r{!refused(proc), static_cast<a_exc_bif_i *>(arg)->flag};
-    send(xprt, xdr_a_exc_bif_o, &r);
-}
-
-void answer_exc_status(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    a_exc_status_o r{error_of(proc), static_cast<a_exc_status_i *>(arg)->flag};
-    send(xprt, xdr_a_exc_status_o, &r);
-}
-
-void answer_compat(unsigned long proc, void *, SVCXPRT *xprt)
-{
-    compat_o r{1, 10};
-    const auto &by = devserver::directives().by_proc;
-    if (auto it = by.find("compat " + std::to_string(proc)); it != by.end() && it->second.size() >= 2) {
-        r.first = std::strtol(it->second[0].c_str(), nullptr, 10);
-        r.second = std::strtol(it->second[1].c_str(), nullptr, 10);
-    }
-    send(xprt, xdr_compat_o, &r);
-}
-
-void answer_config(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    const auto *a = static_cast<a_get_config_i *>(arg);
-    str80 r{};
-    if (!refused(proc))
-        std::snprintf(r, sizeof r, "%s=%d", a->key, a->kind);
-    devserver::reply(xprt, (xdrproc_t)xdr_str80, r);
-}
-
-void answer_e_rec(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    a_e_rec r = refused(proc) ? a_e_rec{} : e_rec(static_cast<a_get_e_rec_i *>(arg)->nr);
-    send(xprt, xdr_a_e_rec, &r);
-}
-
-void answer_p_rec(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    a_p_rec r = refused(proc) ? a_p_rec{} : p_rec(static_cast<a_get_p_rec_i *>(arg)->nr);
-    send(xprt, xdr_a_p_rec, &r);
-}
-
-void answer_s_rec(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    a_s_rec r = refused(proc) ? a_s_rec{} : s_rec(static_cast<a_get_s_rec_i *>(arg)->nr);
-    send(xprt, xdr_a_s_rec, &r);
-}
-
-void answer_user(unsigned long proc, void *arg, SVCXPRT *xprt)
-{
-    a_user_rec r{};
-    if (!refused(proc)) {
-        my_strncpy(r.userid, static_cast<char *>(arg), 10);
-        for (int i = 0; i < 10; ++i)
-            r.counters[i] = i - 5;
-        std::snprintf(r.text2, sizeof r.text2, "user %s", r.userid);
-    }
-    send(xprt, xdr_a_user_rec, &r);
+    auto r = c.refused() ? decltype(make(0)){} : make(c.arg<Arg>().nr);
+    c.reply(&r);
 }
 
 // A block of a folder: `count P` made-up records, numbered from the first
 // one the request asks for.
-template <class Res, class Node, class Make>
-void answer_block(unsigned long proc, long first, bool_t (*fn)(XDR *, Res *), Make make,
-                  SVCXPRT *xprt)
+template <class Arg, class Res, auto make>
+void answer_block(Call &c)
 {
-    auto nodes = make_chain<Node>(count_of(proc), [&](Node &n, long i) { n.entry = make(first + i); });
+    const long first = c.arg<Arg>().from;
+    auto nodes = make_chain<std::remove_pointer_t<decltype(Res::list)>>(
+        count_of(c), [&](auto &n, long i) { n.entry = make(first + i); });
     Res r{static_cast<long>(nodes.size()), head(nodes)};
-    send(xprt, fn, &r);
+    c.reply(&r);
 }
 
-void answer_eb(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_put_pageb(Call &c)
 {
-    answer_block<a_get_e_o, a_e_rec_ll>(proc, static_cast<a_get_eb_i *>(arg)->from, xdr_a_get_e_o,
-                                        e_rec, xprt);
+    auto at = c.number("falseat");
+    bool_t r = !c.refused() && !(at && *at == c.arg<a_put_pageb_i>().offset);
+    c.reply(&r);
 }
 
-void answer_pb(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_mk_dok(Call &c)
 {
-    answer_block<a_get_p_o, a_p_rec_ll>(proc, static_cast<a_get_pb_i *>(arg)->from, xdr_a_get_p_o,
-                                        p_rec, xprt);
+    long r = c.refused() ? 0 : 4711;
+    c.reply(&r);
 }
 
-void answer_sb(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_exc_bif(Call &c)
 {
-    answer_block<a_get_s_o, a_s_rec_ll>(proc, static_cast<a_get_sb_i *>(arg)->from, xdr_a_get_s_o,
-                                        s_rec, xprt);
+    a_exc_bif_o r{!c.refused(), c.arg<a_exc_bif_i>().flag};
+    c.reply(&r);
 }
 
-void answer_e_rec_new_ll(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_exc_status(Call &c)
 {
-    const long first = static_cast<a_get_eb_i *>(arg)->from;
-    auto nodes = make_chain<a_e_rec_new_ll>(count_of(proc), [&](a_e_rec_new_ll &n, long i) {
+    a_exc_status_o r{c.error(), c.arg<a_exc_status_i>().flag};
+    c.reply(&r);
+}
+
+// `compat 75 FIRST LEVEL`, default 1 10.
+compat_o compat()
+{
+    compat_o r{1, 10};
+    const auto &by = devserver::directives().by_proc;
+    if (auto it = by.find("compat " + std::to_string(A_GET_COMPAT)); it != by.end() && it->second.size() >= 2) {
+        r.first = std::strtol(it->second[0].c_str(), nullptr, 10);
+        r.second = std::strtol(it->second[1].c_str(), nullptr, 10);
+    }
+    return r;
+}
+
+void answer_compat(Call &c)
+{
+    compat_o r = compat();
+    c.reply(&r);
+}
+
+void answer_config(Call &c)
+{
+    const auto &a = c.arg<a_get_config_i>();
+    str80 r{};
+    if (!c.refused())
+        std::snprintf(r, sizeof r, "%s=%d", a.key, a.kind);
+    c.reply(r);
+}
+
+void answer_user(Call &c)
+{
+    a_user_rec r{};
+    if (!c.refused()) {
+        my_strncpy(r.userid, c.arg<str10>(), 10);
+        for (int i = 0; i < 10; ++i)
+            r.counters[i] = i - 5;
+        std::snprintf(r.text2, sizeof r.text2, "user %s", r.userid);
+    }
+    c.reply(&r);
+}
+
+void answer_e_rec_new_ll(Call &c)
+{
+    const long first = c.arg<a_get_eb_i>().from;
+    auto nodes = make_chain<a_e_rec_new_ll>(count_of(c), [&](a_e_rec_new_ll &n, long i) {
         a_e_rec e = e_rec(first + i);
         n.entry.version = 1;
         a_e_rec_v1 &v = n.entry.a_e_rec_new_u.v1;
@@ -331,32 +342,32 @@ void answer_e_rec_new_ll(unsigned long proc, void *arg, SVCXPRT *xprt)
         v.time = e.time;
         std::snprintf(v.line, sizeof v.line, "line-of-twenty-%ld", e.nr);
     });
-    a_get_e_rec_new_ll_o r{error_of(proc), static_cast<long>(nodes.size()), head(nodes)};
-    send(xprt, xdr_a_get_e_rec_new_ll_o, &r);
+    a_get_e_rec_new_ll_o r{c.error(), static_cast<long>(nodes.size()), head(nodes)};
+    c.reply(&r);
 }
 
-void answer_s_rec_new_ll(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_s_rec_new_ll(Call &c)
 {
-    const long first = static_cast<a_get_s_rec_new_ll_i *>(arg)->a_get_s_rec_new_ll_i_u.v1.from;
+    const long first = c.arg<a_get_s_rec_new_ll_i>().a_get_s_rec_new_ll_i_u.v1.from;
     // Both record versions, alternating.
-    auto nodes = make_chain<a_s_rec_new_ll>(count_of(proc), [&](a_s_rec_new_ll &n, long i) {
+    auto nodes = make_chain<a_s_rec_new_ll>(count_of(c), [&](a_s_rec_new_ll &n, long i) {
         n.entry.version = static_cast<int>(i % 2);
         if (n.entry.version == 0)
             n.entry.a_s_rec_new_u.v0 = s_rec(first + i);
         else
             n.entry.a_s_rec_new_u.v1 = s_rec_v1(first + i);
     });
-    a_get_s_rec_new_ll_o r{error_of(proc), static_cast<long>(nodes.size()), head(nodes)};
-    send(xprt, xdr_a_get_s_rec_new_ll_o, &r);
+    a_get_s_rec_new_ll_o r{c.error(), static_cast<long>(nodes.size()), head(nodes)};
+    c.reply(&r);
 }
 
 // The user's entries whose key begins with the request's key.
-void answer_usrconf_ll(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_usrconf_ll(Call &c)
 {
-    const auto *a = static_cast<a_usrconf_ll_i *>(arg);
+    const auto &a = c.arg<a_usrconf_ll_i>();
     std::vector<std::pair<Key, std::string>> found;
     for (const auto &[k, v] : g_store)
-        if (k.first == a->userid && k.second.compare(0, std::strlen(a->key), a->key) == 0)
+        if (k.first == a.userid && k.second.compare(0, std::strlen(a.key), a.key) == 0)
             found.emplace_back(k, v);
     auto nodes = make_chain<a_usrconf_ll>(static_cast<long>(found.size()), [&](a_usrconf_ll &n, long i) {
         const auto &[k, v] = found[static_cast<size_t>(i)];
@@ -364,267 +375,152 @@ void answer_usrconf_ll(unsigned long proc, void *arg, SVCXPRT *xprt)
         my_strncpy(n.entry.key, k.second.c_str(), 10);
         my_strncpy(n.entry.value, v.c_str(), 80);
     });
-    a_usrconf_ll_o r{head(nodes), static_cast<long>(nodes.size()), error_of(proc)};
-    send(xprt, xdr_a_usrconf_ll_o, &r);
+    a_usrconf_ll_o r{head(nodes), static_cast<long>(nodes.size()), c.error()};
+    c.reply(&r);
 }
 
-void answer_pageb(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_pageb(Call &c)
 {
-    const auto *a = static_cast<a_get_pageb_i *>(arg);
-    std::string data = "page " + std::to_string(a->nr) + "/" + std::to_string(a->page);
+    const auto &a = c.arg<a_get_pageb_i>();
+    std::string data = "page " + std::to_string(a.nr) + "/" + std::to_string(a.page);
     a_get_pageb_o r{};
-    r.ok = !refused(proc);
-    r.length = devserver::directives().number("count", proc).value_or(static_cast<long>(data.size()));
+    r.ok = !c.refused();
+    r.length = c.number("count").value_or(static_cast<long>(data.size()));
     r.data.page_dat_len = static_cast<u_int>(data.size());
     r.data.page_dat_val = data.data();
-    send(xprt, xdr_a_get_pageb_o, &r);
+    c.reply(&r);
 }
 
-void answer_route(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_route(Call &c)
 {
-    const auto &in = static_cast<o_apply_route_new_i *>(arg)->o_apply_route_new_i_u.v0;
+    const auto &in = c.arg<o_apply_route_new_i>().o_apply_route_new_i_u.v0;
     o_apply_route_new_o r{};
     o_apply_route_new_o_v0 &out = r.o_apply_route_new_o_u.v0;
-    out.error = error_of(proc);
+    out.error = c.error();
     std::snprintf(out.target_host, sizeof out.target_host, "host-%s", in.number);
     my_strncpy(out.target_user, in.qualifier, 10);
     my_strncpy(out.target_id, in.number, 10);
-    send(xprt, xdr_o_apply_route_new_o, &r);
+    c.reply(&r);
 }
 
-void answer_status(unsigned long proc, void *, SVCXPRT *xprt)
+void answer_status(Call &c)
 {
-    short r = error_of(proc);
-    send(xprt, xdr_short, &r);
+    devserver::answer_status(c, [] { return static_cast<short>(RPCLIB_OK); });
 }
 
-void answer_o_user(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_o_user(Call &c)
 {
-    const auto *a = static_cast<a_get_o_user_i *>(arg);
+    const auto &a = c.arg<a_get_o_user_i>();
     o_user r{};
-    if (!refused(proc)) {
-        my_strncpy(r.alpha_host, a->host, 35);
-        my_strncpy(r.alpha_user, a->userid, 10);
+    if (!c.refused()) {
+        my_strncpy(r.alpha_host, a.host, 35);
+        my_strncpy(r.alpha_user, a.userid, 10);
         r.f8 = -1;
     }
-    send(xprt, xdr_o_user, &r);
+    c.reply(&r);
 }
 
 // The server's interface level (compat 75) decides which fax line
 // generation it answers; the other one is refused as a missing procedure.
-bool faxl_generation(bool is_new, SVCXPRT *xprt)
+bool faxl_generation(bool is_new, const Call &c)
 {
-    long level = 10;
-    const auto &by = devserver::directives().by_proc;
-    if (auto it = by.find("compat 75"); it != by.end() && it->second.size() >= 2)
-        level = std::strtol(it->second[1].c_str(), nullptr, 10);
-    if ((level >= 10) == is_new)
+    if ((compat().second >= 10) == is_new)
         return true;
-    svcerr_noproc(xprt);
+    svcerr_noproc(c.xprt);
     return false;
 }
 
-void answer_faxl(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_faxl(Call &c)
 {
-    if (!faxl_generation(false, xprt))
+    if (!faxl_generation(false, c))
         return;
     o_faxl r{};
-    if (!refused(proc)) {
-        my_strncpy(r.name, static_cast<char *>(arg), 10);
+    if (!c.refused()) {
+        my_strncpy(r.name, c.arg<str10>(), 10);
         r.f5 = -2;
         r.f8 = -8;
         std::snprintf(r.f18, sizeof r.f18, "line %s", r.name);
     }
-    send(xprt, xdr_o_faxl, &r);
+    c.reply(&r);
 }
 
-void answer_faxl_new(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_faxl_new(Call &c)
 {
-    if (!faxl_generation(true, xprt))
+    if (!faxl_generation(true, c))
         return;
-    const auto *a = static_cast<o_get_faxl_new_i *>(arg);
+    const char *name = c.arg<o_get_faxl_new_i>().o_get_faxl_new_i_u.v0.name;
     o_get_faxl_new_o r{};
-    r.error = error_of(proc);
-    r.faxl.version = static_cast<int>(devserver::directives().number("version", proc).value_or(0));
+    r.error = c.error();
+    r.faxl.version = static_cast<int>(c.number("version").value_or(0));
     // Filled as version 0 whatever the version says: a client reads no other.
-    my_strncpy(r.faxl.o_faxl_new_u.v0.name, a->o_get_faxl_new_i_u.v0.name, 10);
+    my_strncpy(r.faxl.o_faxl_new_u.v0.name, name, 10);
     r.faxl.o_faxl_new_u.v0.f20 = -20;
-    std::snprintf(r.faxl.o_faxl_new_u.v0.f31, sizeof r.faxl.o_faxl_new_u.v0.f31, "new %s",
-                  a->o_get_faxl_new_i_u.v0.name);
-    send(xprt, xdr_o_get_faxl_new_o, &r);
+    std::snprintf(r.faxl.o_faxl_new_u.v0.f31, sizeof r.faxl.o_faxl_new_u.v0.f31, "new %s", name);
+    c.reply(&r);
 }
 
-void answer_tgroupl_llb(unsigned long proc, void *arg, SVCXPRT *xprt)
+void answer_tgroupl_llb(Call &c)
 {
-    const auto *a = static_cast<o_get_tgroupl_llb_i *>(arg);
-    auto nodes = make_chain<o_tgroupl_ll>(count_of(proc), [&](o_tgroupl_ll &n, long i) {
-        my_strncpy(n.entry.f1, a->user, 10);
-        my_strncpy(n.entry.f2, a->f3, 10);
+    const auto &a = c.arg<o_get_tgroupl_llb_i>();
+    auto nodes = make_chain<o_tgroupl_ll>(count_of(c), [&](o_tgroupl_ll &n, long i) {
+        my_strncpy(n.entry.f1, a.user, 10);
+        my_strncpy(n.entry.f2, a.f3, 10);
         std::snprintf(n.entry.f3, sizeof n.entry.f3, "m%ld", i % 100000000);
     });
     o_get_tgroupl_llb_o r{static_cast<long>(nodes.size()), head(nodes)};
-    send(xprt, xdr_o_get_tgroupl_llb_o, &r);
+    c.reply(&r);
 }
 
-struct CatalogueProc {
-    unsigned long proc;
-    xdrproc_t arg;
-    size_t size;
-    void (*answer)(unsigned long, void *, SVCXPRT *);
+#define ARG DEVSERVER_ARG
+#define RES DEVSERVER_RES
+#define NOTED(proc, arg, res, ...) {proc, ARG(arg), RES(res), noted<__VA_ARGS__>}
+const devserver::Proc kCatalogue[] = {
+    // The usrconf store, the event log and the clock.
+    {A_GET_USRCONF, ARG(a_usrconf_i), RES(str80), get_usrconf},
+    {A_PUT_USRCONF, ARG(a_put_usrconf_i), RES(bool), put_usrconf},
+    {A_DEL_USRCONF, ARG(a_usrconf_i), RES(bool), del_usrconf},
+    {A_DEL_USRCONF_NEW, ARG(a_usrconf_new_i), RES(bool), del_usrconf_new},
+    {A_GET_USRCONF_NEW, ARG(a_usrconf_new_i), RES(a_get_usrconf_new_o), get_usrconf_new},
+    {A_PUT_USRCONF_NEW, ARG(a_usrconf_new), RES(bool), put_usrconf_new},
+    {A_A_LOG, ARG(zeile), RES(bool), a_log},
+    {A_GET_JETZT, devserver::xdr_nothing, 0, RES(slong), get_jetzt},
+    // Made-up answers.
+    NOTED(A_MK_DOK, str10, slong, answer_mk_dok),
+    NOTED(A_CP_DOK, a_cp_dok_i, bool, devserver::answer_bool),
+    NOTED(A_DEL_DOK, a_del_dok_i, bool, devserver::answer_bool),
+    NOTED(A_BIF, a_bif_i, bool, devserver::answer_bool),
+    NOTED(A_DEL_PAGE, a_del_page_i, bool, devserver::answer_bool),
+    NOTED(A_CP_PAGE, a_cp_page_i, bool, devserver::answer_bool),
+    NOTED(A_GET_E_REC, a_get_e_rec_i, a_e_rec, answer_rec<a_get_e_rec_i, e_rec>),
+    NOTED(A_GET_P_REC, a_get_p_rec_i, a_p_rec, answer_rec<a_get_p_rec_i, p_rec>),
+    NOTED(A_GET_S_REC, a_get_s_rec_i, a_s_rec, answer_rec<a_get_s_rec_i, s_rec>),
+    NOTED(A_PUT_LOG, a_put_log_i, bool, devserver::answer_bool),
+    NOTED(A_GET_USER, str10, a_user_rec, answer_user),
+    NOTED(A_INS_PAGE, a_ins_page_i, bool, devserver::answer_bool),
+    NOTED(A_PUT_BIF, a_put_bif_i, bool, devserver::answer_bool),
+    NOTED(A_FORWARD, a_forward_i, bool, devserver::answer_bool),
+    NOTED(A_GET_PAGEB, a_get_pageb_i, a_get_pageb_o, answer_pageb),
+    NOTED(A_PUT_PAGEB, a_put_pageb_i, bool, answer_put_pageb),
+    NOTED(A_GET_CONFIG, a_get_config_i, str80, answer_config),
+    {A_GET_COMPAT, devserver::xdr_nothing, 0, RES(compat_o), noted<answer_compat>},
+    NOTED(A_EXC_BIF, a_exc_bif_i, a_exc_bif_o, answer_exc_bif),
+    NOTED(A_GET_O_USER, a_get_o_user_i, o_user, answer_o_user),
+    NOTED(A_GET_FAXL, str10, o_faxl, answer_faxl),
+    NOTED(A_GET_TGROUPL_LLB, o_get_tgroupl_llb_i, o_get_tgroupl_llb_o, answer_tgroupl_llb),
+    NOTED(A_GET_FAXL_NEW, o_get_faxl_new_i, o_get_faxl_new_o, answer_faxl_new),
+    NOTED(A_GET_EB, a_get_eb_i, a_get_e_o, answer_block<a_get_eb_i, a_get_e_o, e_rec>),
+    NOTED(A_GET_PB, a_get_pb_i, a_get_p_o, answer_block<a_get_pb_i, a_get_p_o, p_rec>),
+    NOTED(A_GET_SB, a_get_sb_i, a_get_s_o, answer_block<a_get_sb_i, a_get_s_o, s_rec>),
+    NOTED(A_GET_USRCONF_LL, a_usrconf_ll_i, a_usrconf_ll_o, answer_usrconf_ll),
+    NOTED(A_EXC_STATUS, a_exc_status_i, a_exc_status_o, answer_exc_status),
+    NOTED(A_APPLY_ROUTE_NEW, o_apply_route_new_i, o_apply_route_new_o, answer_route),
+    NOTED(A_CHA_USERID, a_cha_userid_i, short, answer_status),
+    NOTED(A_GET_S_REC_NEW_LL, a_get_s_rec_new_ll_i, a_get_s_rec_new_ll_o, answer_s_rec_new_ll),
+    NOTED(A_GET_E_REC_NEW_LL, a_get_eb_i, a_get_e_rec_new_ll_o, answer_e_rec_new_ll),
 };
-
-#define ARG(t) reinterpret_cast<xdrproc_t>(xdr_##t), sizeof(t)
-const CatalogueProc kCatalogue[] = {
-    {A_MK_DOK, ARG(str10), answer_mk_dok},
-    {A_CP_DOK, ARG(a_cp_dok_i), answer_bool},
-    {A_DEL_DOK, ARG(a_del_dok_i), answer_bool},
-    {A_BIF, ARG(a_bif_i), answer_bool},
-    {A_DEL_PAGE, ARG(a_del_page_i), answer_bool},
-    {A_CP_PAGE, ARG(a_cp_page_i), answer_bool},
-    {A_GET_E_REC, ARG(a_get_e_rec_i), answer_e_rec},
-    {A_GET_P_REC, ARG(a_get_p_rec_i), answer_p_rec},
-    {A_GET_S_REC, ARG(a_get_s_rec_i), answer_s_rec},
-    {A_PUT_LOG, ARG(a_put_log_i), answer_bool},
-    {A_GET_USER, ARG(str10), answer_user},
-    {A_INS_PAGE, ARG(a_ins_page_i), answer_bool},
-    {A_PUT_BIF, ARG(a_put_bif_i), answer_bool},
-    {A_FORWARD, ARG(a_forward_i), answer_bool},
-    {A_GET_PAGEB, ARG(a_get_pageb_i), answer_pageb},
-    {A_PUT_PAGEB, ARG(a_put_pageb_i), answer_put_pageb},
-    {A_GET_CONFIG, ARG(a_get_config_i), answer_config},
-    {A_GET_COMPAT, devserver::xdr_nothing, 0, answer_compat},
-    {A_EXC_BIF, ARG(a_exc_bif_i), answer_exc_bif},
-    {A_GET_O_USER, ARG(a_get_o_user_i), answer_o_user},
-    {A_GET_FAXL, ARG(str10), answer_faxl},
-    {A_GET_TGROUPL_LLB, ARG(o_get_tgroupl_llb_i), answer_tgroupl_llb},
-    {A_GET_FAXL_NEW, ARG(o_get_faxl_new_i), answer_faxl_new},
-    {A_GET_EB, ARG(a_get_eb_i), answer_eb},
-    {A_GET_PB, ARG(a_get_pb_i), answer_pb},
-    {A_GET_SB, ARG(a_get_sb_i), answer_sb},
-    {A_GET_USRCONF_LL, ARG(a_usrconf_ll_i), answer_usrconf_ll},
-    {A_EXC_STATUS, ARG(a_exc_status_i), answer_exc_status},
-    {A_APPLY_ROUTE_NEW, ARG(o_apply_route_new_i), answer_route},
-    {A_CHA_USERID, ARG(a_cha_userid_i), answer_status},
-    {A_GET_S_REC_NEW_LL, ARG(a_get_s_rec_new_ll_i), answer_s_rec_new_ll},
-    {A_GET_E_REC_NEW_LL, ARG(a_get_eb_i), answer_e_rec_new_ll},
-};
+#undef NOTED
 #undef ARG
-
-// Answers a procedure of the table; false when it is not one of them.
-bool catalogue(unsigned long proc, SVCXPRT *xprt)
-{
-    for (const CatalogueProc &p : kCatalogue) {
-        if (p.proc != proc)
-            continue;
-        std::vector<long> storage(p.size / sizeof(long) + 1, 0);
-        char *arg = reinterpret_cast<char *>(storage.data());
-        if (!svc_getargs(xprt, p.arg, arg)) {
-            svcerr_decode(xprt);
-            return true;
-        }
-        trace(proc, p.arg, arg);
-        p.answer(proc, arg, xprt);
-        svc_freeargs(xprt, p.arg, arg);
-        return true;
-    }
-    return false;
-}
-
-void dispatch(svc_req *rq, SVCXPRT *xprt)
-{
-    const unsigned long proc = rq->rq_proc;
-    if (devserver::handled_generically(proc, xprt))
-        return;
-    const auto &d = devserver::directives();
-    switch (proc) {
-    case A_GET_USRCONF: {
-        a_usrconf_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_a_usrconf_i, &a))
-            return;
-        devserver::exit_if_key(proc, a.key);
-        str80 v{};
-        auto it = g_store.find(Key(a.userid, a.key));
-        if (it != g_store.end() && !d.has("false", proc))
-            my_strncpy(v, it->second.c_str(), 80);
-        devserver::reply(xprt, (xdrproc_t)xdr_str80, &v);
-        return;
-    }
-    case A_PUT_USRCONF: {
-        a_put_usrconf_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_a_put_usrconf_i, &a))
-            return;
-        devserver::exit_if_key(proc, a.key);
-        bool_t r = answer_bool(proc, !d.has("false", proc) && put(a.userid, a.key, a.value));
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &r);
-        return;
-    }
-    case A_DEL_USRCONF: {
-        a_usrconf_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_a_usrconf_i, &a))
-            return;
-        devserver::exit_if_key(proc, a.key);
-        bool_t r = answer_bool(proc, !d.has("false", proc) && del(a.userid, a.key));
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &r);
-        return;
-    }
-    case A_GET_USRCONF_NEW: {
-        a_usrconf_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_a_usrconf_new_i, &a))
-            return;
-        const a_usrconf_i_v1 &k = a.a_usrconf_new_i_u.v1;
-        devserver::exit_if_key(proc, k.key);
-        a_get_usrconf_new_o r{};
-        auto it = g_store.find(Key(k.userid, k.key));
-        if (auto e = d.number("error", proc))
-            r.error = static_cast<short>(*e);
-        else if (it == g_store.end())
-            r.error = 25;
-        else
-            my_strncpy(r.value, it->second.c_str(), 80);
-        devserver::reply(xprt, (xdrproc_t)xdr_a_get_usrconf_new_o, &r);
-        return;
-    }
-    case A_PUT_USRCONF_NEW: {
-        a_usrconf_new a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_a_usrconf_new, &a))
-            return;
-        const a_usrconf_v1 &e = a.a_usrconf_new_u.v1;
-        devserver::exit_if_key(proc, e.key);
-        bool_t r = answer_bool(proc, !d.has("false", proc) && put(e.userid, e.key, e.value));
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &r);
-        return;
-    }
-    case A_DEL_USRCONF_NEW: {
-        a_usrconf_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_a_usrconf_new_i, &a))
-            return;
-        const a_usrconf_i_v1 &k = a.a_usrconf_new_i_u.v1;
-        devserver::exit_if_key(proc, k.key);
-        bool_t r = answer_bool(proc, !d.has("false", proc) && del(k.userid, k.key));
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &r);
-        return;
-    }
-    case A_A_LOG: {
-        zeile a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_zeile, &a))
-            return;
-        append_log(a);
-        devserver::free_args(xprt, (xdrproc_t)xdr_zeile, &a);
-        bool_t r = answer_bool(proc, true);
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &r);
-        return;
-    }
-    case A_GET_JETZT: {
-        long now = d.clock_fixed ? *d.clock_fixed
-                                 : static_cast<long>(std::time(nullptr)) + d.clock_offset;
-        devserver::reply(xprt, (xdrproc_t)xdr_slong, &now);
-        return;
-    }
-    default:
-        if (!catalogue(proc, xprt))
-            svcerr_noproc(xprt);
-    }
-}
+#undef RES
 
 }  // namespace
 
@@ -632,5 +528,5 @@ int main(int argc, char **argv)
 {
     g_opt = devserver::parse_options(argc, argv, "alphad", kHelp);
     load();
-    return devserver::serve(g_opt, ALPHA_PROGRAM_BASE, dispatch);
+    return devserver::serve(g_opt, ALPHA_PROGRAM_BASE, kCatalogue);
 }

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -174,41 +175,80 @@ void reload_directives(const Options &opt)
     g_directives = d;
 }
 
-bool misbehave(unsigned long proc, SVCXPRT *xprt)
+namespace {
+std::span<const Proc> g_catalogue;
+
+// Procedure 0 and the directives that apply before a request is decoded
+// (noproc, systemerr, hang, exit without a key) come first; then the row's
+// handler gets the request decoded into zeroed storage.
+void dispatch(svc_req *rq, SVCXPRT *xprt)
 {
+    const unsigned long proc = rq->rq_proc;
     const Directives &d = g_directives;
-    if (d.has("noproc", proc)) {
+    auto row = std::find_if(g_catalogue.begin(), g_catalogue.end(),
+                            [&](const Proc &p) { return p.proc == proc; });
+    if (proc == NULLPROC) {
+        svc_sendreply(xprt, reinterpret_cast<xdrproc_t>(xdr_nothing), nullptr);
+    } else if (d.has("noproc", proc)) {
         svcerr_noproc(xprt);
-        return true;
-    }
-    if (d.has("systemerr", proc)) {
+    } else if (d.has("systemerr", proc)) {
         svcerr_systemerr(xprt);
-        return true;
-    }
-    if (d.has("hang", proc)) {
+    } else if (d.has("hang", proc)) {
         while (!g_stop)
             pause();
-        return true;
-    }
-    if (auto prefix = d.text("exit", proc); prefix && prefix->empty())
+    } else if (auto prefix = d.text("exit", proc); prefix && prefix->empty()) {
         _exit(3);
-    return false;
-}
-
-bool handled_generically(unsigned long proc, SVCXPRT *xprt)
-{
-    if (proc == NULLPROC) {
-        reply(xprt, (xdrproc_t)xdr_nothing, nullptr);
-        return true;
+    } else if (row == g_catalogue.end()) {
+        svcerr_noproc(xprt);
+    } else {
+        std::vector<long> storage(row->arg_size / sizeof(long) + 1, 0);
+        Call call{*row, storage.data(), xprt};
+        if (svc_getargs(xprt, row->arg, call.args))
+            row->answer(call);
+        else
+            svcerr_decode(xprt);
+        svc_freeargs(xprt, row->arg, call.args);
     }
-    return misbehave(proc, xprt);
+}
+}  // namespace
+
+void Call::reply(const void *res) const
+{
+    svc_sendreply(xprt, row.res, const_cast<void *>(res));
 }
 
-void exit_if_key(unsigned long proc, const char *key)
+bool Call::refused() const { return g_directives.has("false", row.proc); }
+
+std::optional<long> Call::number(const char *verb) const
 {
-    auto prefix = g_directives.text("exit", proc);
+    return g_directives.number(verb, row.proc);
+}
+
+short Call::error(short otherwise) const { return static_cast<short>(number("error").value_or(otherwise)); }
+
+void Call::exit_if_key(const char *key) const
+{
+    auto prefix = g_directives.text("exit", row.proc);
     if (prefix && !prefix->empty() && std::strncmp(key, prefix->c_str(), prefix->size()) == 0)
         _exit(3);
+}
+
+void answer_bool(Call &c, const std::function<bool()> &change)
+{
+    bool_t ok = !c.refused() && change();
+    c.reply(&ok);
+}
+
+void answer_bool(Call &c)
+{
+    answer_bool(c, [] { return true; });
+}
+
+void answer_status(Call &c, const std::function<short()> &change)
+{
+    short status = c.refused() ? kFailed : change();
+    status = c.error(status);
+    c.reply(&status);
 }
 
 Options parse_options(int argc, char **argv, const char *name, const char *help)
@@ -248,8 +288,9 @@ Options parse_options(int argc, char **argv, const char *name, const char *help)
     return opt;
 }
 
-int serve(const Options &opt, unsigned long base, void (*dispatch)(svc_req *, SVCXPRT *))
+int serve(const Options &opt, unsigned long base, std::span<const Proc> catalogue)
 {
+    g_catalogue = catalogue;
     const unsigned long prog = base + opt.offset;
     struct sigaction sa {};
     sa.sa_handler = on_signal;

@@ -7,9 +7,10 @@
 
 #include <rpc/rpc.h>
 
-#include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,8 @@ bool write_table(const std::string &path, const std::vector<std::vector<std::str
 //   clock +N | clock -N | clock =N   server time offset, or a fixed time
 //   noproc P        answer procedure P with PROC_UNAVAIL
 //   systemerr P     answer P with SYSTEM_ERR
-//   false P         a bool answer of P is FALSE (a status answer: 1)
+//   false P         a change of P is not made, its bool answer is FALSE (a
+//                   status answer: 1)
 //   error P N       the error/status field of P's answer is N
 //   version P N     the record version in P's answer is N
 //   hang P          never answer P
@@ -63,46 +65,58 @@ Options parse_options(int argc, char **argv, const char *name, const char *help)
 const Directives &directives();
 void reload_directives(const Options &opt);
 
-// Handles the directives that apply to every procedure before it is decoded:
-// noproc, systemerr, hang, exit (without a key). Returns true when the
-// request has been dealt with and the dispatcher must not answer it.
-bool misbehave(unsigned long proc, SVCXPRT *xprt);
-// The part of every dispatcher before its own procedures: the null
-// procedure, then misbehave(). True when the request has been dealt with.
-bool handled_generically(unsigned long proc, SVCXPRT *xprt);
+struct Call;
 
-// exit with a key prefix, for procedures that carry a key.
-void exit_if_key(unsigned long proc, const char *key);
+// One procedure of a server's catalogue. The dispatcher answers procedure 0
+// and the directives noproc, systemerr, hang and exit itself, decodes the
+// request into a zeroed object of arg_size bytes and hands it to the handler.
+struct Proc {
+    unsigned long proc;      // the generated constant, e.g. O_APPLY_ROUTE_NEW
+    xdrproc_t arg;           // decodes the request
+    size_t arg_size;
+    xdrproc_t res;           // encodes the answer
+    void (*answer)(Call &);  // answers (or, to misbehave, does not)
+};
 
-// Decodes the arguments of a request into a zeroed object; answers a
-// decoding error itself and returns false when they do not decode.
-template <class T>
-bool get_args(SVCXPRT *xprt, xdrproc_t fn, T *arg)
-{
-    std::memset(static_cast<void *>(arg), 0, sizeof *arg);
-    if (!svc_getargs(xprt, fn, reinterpret_cast<char *>(arg))) {
-        svcerr_decode(xprt);
-        return false;
+// A row's request routine and size, and its answer routine, by type name.
+#define DEVSERVER_ARG(t) reinterpret_cast<xdrproc_t>(xdr_##t), sizeof(t)
+#define DEVSERVER_RES(t) reinterpret_cast<xdrproc_t>(xdr_##t)
+
+// A request being answered: its row, its decoded arguments, its connection.
+struct Call {
+    const Proc &row;
+    void *args;
+    SVCXPRT *xprt;
+
+    template <class T>
+    T &arg() const
+    {
+        return *static_cast<T *>(args);
     }
-    return true;
-}
+    // Sends res through the row's answer routine.
+    void reply(const void *res) const;
+    // The directives of this procedure: `false P`, and the N of `VERB P N`.
+    bool refused() const;
+    std::optional<long> number(const char *verb) const;
+    short error(short otherwise = 0) const;  // `error P N`, else otherwise
+    // `exit P PREFIX`: ends the process when key begins with PREFIX.
+    void exit_if_key(const char *key) const;
+};
 
-template <class T>
-void free_args(SVCXPRT *xprt, xdrproc_t fn, T *arg)
-{
-    svc_freeargs(xprt, fn, reinterpret_cast<char *>(arg));
-}
-
-inline void reply(SVCXPRT *xprt, xdrproc_t fn, void *res)
-{
-    svc_sendreply(xprt, fn, reinterpret_cast<char *>(res));
-}
+// The answers of a change. Under `false P` the change is not made and the
+// answer is FALSE, or the status 1; else the change's own answer, which for a
+// status answer `error P N` replaces with N.
+constexpr short kFailed = 1;  // a status answer's "not done"
+void answer_bool(Call &c, const std::function<bool()> &change);
+void answer_bool(Call &c);  // nothing to change: TRUE unless `false P`
+void answer_status(Call &c, const std::function<short()> &change);
 
 // An answer that carries no data.
 bool_t xdr_nothing(XDR *, ...);
 
-// Registers the dispatcher for base + offset, version 1, over TCP on
+// Registers the catalogue as program base + offset, version 1, over TCP on
 // 127.0.0.1, and serves until SIGTERM or SIGINT; unregisters and returns 0.
-int serve(const Options &opt, unsigned long base, void (*dispatch)(svc_req *, SVCXPRT *));
+// A procedure without a row is answered as unavailable.
+int serve(const Options &opt, unsigned long base, std::span<const Proc> catalogue);
 
 }  // namespace devserver

@@ -48,6 +48,7 @@ struct Route {
 // its reader reads them back.
 template <class Rec>
 struct Table {
+    using Record = Rec;
     const char *tag;
     void (*print)(FILE *, const Rec *, const char *);
     int (*read)(FILE *, Rec *);
@@ -143,34 +144,45 @@ bool save()
     return devserver::write_table(g_opt.data, rows);
 }
 
+using devserver::Call;
+
+const char *name_of(const Route &r) { return r.name.c_str(); }
+
 template <class Rec>
-Rec *find(Table<Rec> &table, const char *name)
+Rec *find_named(std::vector<Rec> &rows, const char *name)
 {
-    for (Rec &r : table.rows)
+    for (Rec &r : rows)
         if (std::strcmp(name_of(r), name) == 0)
             return &r;
     return nullptr;
 }
 
 template <class Rec>
-bool erase(Table<Rec> &table, const char *name)
+bool erase_named(std::vector<Rec> &rows, const char *name)
 {
-    for (auto it = table.rows.begin(); it != table.rows.end(); ++it) {
-        if (std::strcmp(name_of(*it), name) == 0) {
-            table.rows.erase(it);
-            return true;
-        }
-    }
-    return false;
+    Rec *found = find_named(rows, name);
+    if (found != nullptr)
+        rows.erase(rows.begin() + (found - rows.data()));
+    return found != nullptr;
 }
 
+short saved() { return save() ? RPCLIB_OK : devserver::kFailed; }
+
 template <class Rec>
-void upsert(Table<Rec> &table, const Rec &rec)
+short upsert(std::vector<Rec> &rows, const Rec &rec)
 {
-    if (Rec *old = find(table, name_of(rec)))
+    if (Rec *old = find_named(rows, name_of(rec)))
         *old = rec;
     else
-        table.rows.push_back(rec);
+        rows.push_back(rec);
+    return saved();
+}
+
+// The status of a versioned delete: RPCLIB_NO_ENTRY for a name not there.
+template <class Rec>
+short erase_status(std::vector<Rec> &rows, const char *name)
+{
+    return erase_named(rows, name) ? saved() : RPCLIB_NO_ENTRY;
 }
 
 // The record as version v: a version-0 record becomes version 1 through its
@@ -210,335 +222,231 @@ bool_t xdr_hostile(XDR *xdrs, long *n)
     return TRUE;
 }
 
-// The whole table as a list answer (nodes allocated as the XDR layer
-// allocates them, so that xdr_free releases them), after the directives.
+// The rows as a list answer (nodes allocated as the XDR layer allocates
+// them, so that xdr_free releases them), after the directives.
 template <class List, class Rec>
-void reply_list(SVCXPRT *xprt, unsigned long proc, const Table<Rec> &table,
-                bool_t (*xdr_list)(XDR *, List *), List answer)
+void reply_list(Call &c, const std::vector<Rec> &rows, List answer)
 {
-    const auto &d = devserver::directives();
-    if (auto n = d.number("hostile", proc)) {
+    if (auto n = c.number("hostile")) {
         long count = *n;
-        devserver::reply(xprt, (xdrproc_t)xdr_hostile, &count);
+        svc_sendreply(c.xprt, reinterpret_cast<xdrproc_t>(xdr_hostile), &count);
         return;
     }
     auto **link = &answer.list;
-    for (const Rec &rec : table.rows) {
+    for (const Rec &rec : rows) {
         auto *node = static_cast<std::remove_pointer_t<decltype(answer.list)> *>(
             std::calloc(1, sizeof **link));
         node->entry = rec;
         *link = node;
         link = &node->next;
     }
-    answer.count = static_cast<decltype(answer.count)>(table.rows.size());
-    if (auto n = d.number("count", proc))
-        answer.count = static_cast<decltype(answer.count)>(*n);
-    devserver::reply(xprt, (xdrproc_t)xdr_list, &answer);
-    xdr_free((xdrproc_t)xdr_list, reinterpret_cast<char *>(&answer));
+    answer.count = static_cast<decltype(answer.count)>(c.number("count").value_or(rows.size()));
+    c.reply(&answer);
+    xdr_free(c.row.res, reinterpret_cast<char *>(&answer));
 }
 
 // Put, get, list and delete of an unversioned table: bool answers, and a
 // record with an empty name for a name that is not there.
-template <class Rec, class List, class ListReq>
-void serve_plain(SVCXPRT *xprt, unsigned long proc, unsigned long first, Table<Rec> &table,
-                 bool_t (*xdr_rec)(XDR *, Rec *), bool_t (*xdr_list)(XDR *, List *),
-                 bool_t (*xdr_list_req)(XDR *, ListReq *))
+template <auto &table>
+using RecordOf = typename std::remove_reference_t<decltype(table)>::Record;
+
+template <auto &table>
+void put_rec(Call &c)
 {
-    const auto &d = devserver::directives();
-    bool_t ok = !d.has("false", proc);
-    if (proc == first) {  // put
-        Rec a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_rec, &a))
-            return;
-        if (ok) {
-            upsert(table, a);
-            ok = save();
-        }
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &ok);
-    } else if (proc == first + 1) {  // get
-        str10 key;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_str10, &key))
-            return;
-        Rec r{};
-        if (const Rec *found = find(table, key))
-            r = *found;
-        devserver::reply(xprt, (xdrproc_t)xdr_rec, &r);
-    } else if (proc == first + 2) {  // list
-        ListReq req;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_list_req, &req))
-            return;
-        reply_list(xprt, proc, table, xdr_list, List{});
-    } else {  // delete
-        str10 key;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_str10, &key))
-            return;
-        ok = ok && erase(table, key) && save();
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &ok);
-    }
+    devserver::answer_bool(c, [&] { return upsert(table.rows, c.arg<RecordOf<table>>()) == RPCLIB_OK; });
 }
 
-// The status of a versioned put or delete after the directives.
-short status_after(unsigned long proc, short status)
+template <auto &table>
+void get_rec(Call &c)
 {
-    const auto &d = devserver::directives();
-    if (d.has("false", proc))
-        status = 1;
-    if (auto e = d.number("error", proc))
-        status = static_cast<short>(*e);
-    return status;
+    RecordOf<table> r{};
+    if (const auto *found = find_named(table.rows, c.arg<str10>()))
+        r = *found;
+    c.reply(&r);
 }
 
-void serve_faxl_new(SVCXPRT *xprt, unsigned long proc)
+template <class List, auto &table>
+void list_recs(Call &c)
 {
-    const auto &d = devserver::directives();
-    switch (proc) {
-    case O_PUT_FAXL_NEW: {
-        o_faxl_new a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_faxl_new, &a))
-            return;
-        short status = 0;
-        if (!d.has("false", proc)) {
-            upsert(g_faxl_new, a);
-            status = save() ? 0 : 1;
-        }
-        status = status_after(proc, status);
-        devserver::reply(xprt, (xdrproc_t)xdr_short, &status);
-        return;
-    }
-    case O_GET_FAXL_NEW: {
-        o_get_faxl_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_get_faxl_new_i, &a))
-            return;
-        // The name is the first field of both request versions.
-        o_get_faxl_new_o r{};
-        if (const o_faxl_new *found = find(g_faxl_new, a.o_get_faxl_new_i_u.v0.name)) {
-            long v = d.number("version", proc).value_or(found->version);
-            r.faxl = as_version(*found, static_cast<int>(v));
-        } else {
-            r.error = 25;
-        }
-        if (auto e = d.number("error", proc))
-            r.error = static_cast<short>(*e);
-        devserver::reply(xprt, (xdrproc_t)xdr_o_get_faxl_new_o, &r);
-        return;
-    }
-    case O_GET_FAXL_NEW_LL: {
-        o_get_faxl_new_ll_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_get_faxl_new_ll_i, &a))
-            return;
-        Table<o_faxl_new> view = g_faxl_new;
-        if (auto v = d.number("version", proc); v && !view.rows.empty())
-            view.rows[0] = as_version(view.rows[0], static_cast<int>(*v));
-        o_get_faxl_new_ll_o answer{};
-        answer.error = static_cast<short>(d.number("error", proc).value_or(0));
-        reply_list(xprt, proc, view, xdr_o_get_faxl_new_ll_o, answer);
-        return;
-    }
-    case O_DEL_FAXL_NEW: {
-        o_del_faxl_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_del_faxl_new_i, &a))
-            return;
-        short status = 25;
-        if (erase(g_faxl_new, a.o_del_faxl_new_i_u.v0.name))
-            status = save() ? 0 : 1;
-        status = status_after(proc, status);
-        devserver::reply(xprt, (xdrproc_t)xdr_short, &status);
-        return;
-    }
-    }
+    reply_list(c, table.rows, List{});
 }
 
-Route *find_route(const std::string &name)
+template <auto &table>
+void del_rec(Call &c)
 {
-    for (auto &r : g_routes)
-        if (r.name == name)
-            return &r;
-    return nullptr;
+    devserver::answer_bool(c, [&] { return erase_named(table.rows, c.arg<str10>()) && save(); });
 }
 
-void fill_v0(o_route_v0 &out, const Route &r)
+void put_faxl_new(Call &c)
 {
-    my_strncpy(out.route_name, r.name.c_str(), 10);
-    my_strncpy(out.descr, r.descr.c_str(), 30);
-    my_strncpy(out.number, r.number.c_str(), 10);
-    my_strncpy(out.qualifier, r.qualifier.c_str(), 20);
-    my_strncpy(out.target_host, r.host.c_str(), 35);
-    my_strncpy(out.target_user, r.user.c_str(), 10);
-    my_strncpy(out.target_id, r.id.c_str(), 10);
-    my_strncpy(out.target_text, r.text.c_str(), 35);
+    devserver::answer_status(c, [&] { return upsert(g_faxl_new.rows, c.arg<o_faxl_new>()); });
+}
+
+void get_faxl_new(Call &c)
+{
+    // The name is the first field of both request versions.
+    const char *name = c.arg<o_get_faxl_new_i>().o_get_faxl_new_i_u.v0.name;
+    o_get_faxl_new_o r{};
+    const o_faxl_new *found = find_named(g_faxl_new.rows, name);
+    if (found != nullptr)
+        r.faxl = as_version(*found, static_cast<int>(c.number("version").value_or(found->version)));
+    r.error = c.error(found != nullptr ? RPCLIB_OK : RPCLIB_NO_ENTRY);
+    c.reply(&r);
+}
+
+void list_faxl_new(Call &c)
+{
+    std::vector<o_faxl_new> view = g_faxl_new.rows;
+    if (auto v = c.number("version"); v && !view.empty())
+        view[0] = as_version(view[0], static_cast<int>(*v));
+    o_get_faxl_new_ll_o answer{};
+    answer.error = c.error();
+    reply_list(c, view, answer);
+}
+
+void del_faxl_new(Call &c)
+{
+    devserver::answer_status(
+        c, [&] { return erase_status(g_faxl_new.rows, c.arg<o_del_faxl_new_i>().o_del_faxl_new_i_u.v0.name); });
+}
+
+void put_config(Call &c)
+{
+    const auto &a = c.arg<o_config>();
+    devserver::answer_bool(c, [&] {
+        g_config[a.key] = a.value;
+        return save();
+    });
+}
+
+void get_config(Call &c)
+{
+    str80 v{};
+    if (auto it = g_config.find(c.arg<str10>()); it != g_config.end())
+        my_strncpy(v, it->second.c_str(), 80);
+    c.reply(v);
+}
+
+void del_config(Call &c)
+{
+    devserver::answer_bool(c, [&] { return g_config.erase(c.arg<str10>()) == 1 && save(); });
+}
+
+void get_compat(Call &c)
+{
+    compat_o r{g_compat[0], g_compat[1]};
+    c.reply(&r);
+}
+
+// A text into a fixed-width field, cut to its width.
+template <size_t N>
+void copy(char (&field)[N], const std::string &text)
+{
+    my_strncpy(field, text.c_str(), N - 1);
+}
+
+// A route as a record of either version (only the number is wider in 1).
+template <class Record>
+void fill(Record &out, const Route &r)
+{
+    copy(out.route_name, r.name);
+    copy(out.descr, r.descr);
+    copy(out.number, r.number);
+    copy(out.qualifier, r.qualifier);
+    copy(out.target_host, r.host);
+    copy(out.target_user, r.user);
+    copy(out.target_id, r.id);
+    copy(out.target_text, r.text);
     out.target_value = r.value;
 }
 
-// The empty request of the faxg list.
-bool_t xdr_void_arg(XDR *, char *) { return TRUE; }
-
-void dispatch(svc_req *rq, SVCXPRT *xprt)
+void put_route(Call &c)
 {
-    const unsigned long proc = rq->rq_proc;
-    if (devserver::handled_generically(proc, xprt))
-        return;
-    const auto &d = devserver::directives();
-    switch (proc) {
-    case O_PUT_CONFIG: {
-        o_config a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_config, &a))
-            return;
-        bool_t ok = !d.has("false", proc);
-        if (ok) {
-            g_config[a.key] = a.value;
-            ok = save();
-        }
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &ok);
-        return;
-    }
-    case O_GET_CONFIG: {
-        str10 key;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_str10, &key))
-            return;
-        str80 v{};
-        auto it = g_config.find(key);
-        if (it != g_config.end())
-            my_strncpy(v, it->second.c_str(), 80);
-        devserver::reply(xprt, (xdrproc_t)xdr_str80, &v);
-        return;
-    }
-    case O_DEL_CONFIG: {
-        str10 key;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_str10, &key))
-            return;
-        bool_t ok = !d.has("false", proc) && g_config.erase(key) == 1 && save();
-        devserver::reply(xprt, (xdrproc_t)xdr_bool, &ok);
-        return;
-    }
-    case O_GET_COMPAT: {
-        compat_o r{g_compat[0], g_compat[1]};
-        devserver::reply(xprt, (xdrproc_t)xdr_compat_o, &r);
-        return;
-    }
-    case O_PUT_ROUTE_NEW: {
-        o_route_new a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_route_new, &a))
-            return;
-        short status = 1;
-        if (a.version == 0 && !d.has("false", proc)) {
-            const o_route_v0 &v = a.o_route_new_u.v0;
-            Route r{v.route_name, v.descr, v.number, v.qualifier, v.target_host,
-                    v.target_user, v.target_id, v.target_text, v.target_value};
-            if (Route *old = find_route(r.name))
-                *old = r;
-            else
-                g_routes.push_back(r);
-            status = save() ? 0 : 1;
-        }
-        if (auto e = d.number("error", proc))
-            status = static_cast<short>(*e);
-        devserver::reply(xprt, (xdrproc_t)xdr_short, &status);
-        return;
-    }
-    case O_GET_ROUTE_NEW: {
-        o_get_route_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_get_route_new_i, &a))
-            return;
-        const char *name = a.version == 0 ? a.o_get_route_new_i_u.v0.route_name
-                                          : a.o_get_route_new_i_u.v1.route_name;
-        o_get_route_new_o r{};
-        if (const Route *found = find_route(name)) {
-            long version = d.number("version", proc).value_or(0);
-            r.route.version = static_cast<int>(version);
-            if (version == 1) {
-                o_route_v0 v0{};
-                fill_v0(v0, *found);
-                o_route_v1 &v1 = r.route.o_route_new_u.v1;
-                std::memcpy(v1.route_name, v0.route_name, sizeof v1.route_name);
-                std::memcpy(v1.descr, v0.descr, sizeof v1.descr);
-                my_strncpy(v1.number, found->number.c_str(), 20);
-                std::memcpy(v1.qualifier, v0.qualifier, sizeof v1.qualifier);
-                std::memcpy(v1.target_host, v0.target_host, sizeof v1.target_host);
-                std::memcpy(v1.target_user, v0.target_user, sizeof v1.target_user);
-                std::memcpy(v1.target_id, v0.target_id, sizeof v1.target_id);
-                std::memcpy(v1.target_text, v0.target_text, sizeof v1.target_text);
-                v1.target_value = v0.target_value;
-            } else {
-                fill_v0(r.route.o_route_new_u.v0, *found);
-            }
-        } else {
-            r.error = 25;
-        }
-        if (auto e = d.number("error", proc))
-            r.error = static_cast<short>(*e);
-        devserver::reply(xprt, (xdrproc_t)xdr_o_get_route_new_o, &r);
-        return;
-    }
-    case O_APPLY_ROUTE_NEW: {
-        o_apply_route_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_apply_route_new_i, &a))
-            return;
-        std::string number = a.version == 0 ? a.o_apply_route_new_i_u.v0.number
-                                            : a.o_apply_route_new_i_u.v1.number;
-        std::string qualifier = a.version == 0 ? a.o_apply_route_new_i_u.v0.qualifier
-                                               : a.o_apply_route_new_i_u.v1.qualifier;
-        o_apply_route_new_o r{};
-        r.version = 0;
-        o_apply_route_new_o_v0 &out = r.o_apply_route_new_o_u.v0;
-        out.error = 25;
-        for (const Route &route : g_routes) {
-            if (route.number == number &&
-                (route.qualifier.empty() || route.qualifier == qualifier)) {
-                my_strncpy(out.target_host, route.host.c_str(), 35);
-                my_strncpy(out.target_user, route.user.c_str(), 10);
-                my_strncpy(out.target_id, route.id.c_str(), 10);
-                my_strncpy(out.target_text, route.text.c_str(), 35);
-                out.target_value = route.value;
-                out.error = 0;
-                break;
-            }
-        }
-        if (auto e = d.number("error", proc))
-            out.error = static_cast<short>(*e);
-        if (auto v = d.number("version", proc))
-            r.version = static_cast<int>(*v);
-        devserver::reply(xprt, (xdrproc_t)xdr_o_apply_route_new_o, &r);
-        return;
-    }
-    case O_DEL_ROUTE_NEW: {
-        o_del_route_new_i a;
-        if (!devserver::get_args(xprt, (xdrproc_t)xdr_o_del_route_new_i, &a))
-            return;
-        short status = 25;
-        for (auto it = g_routes.begin(); it != g_routes.end(); ++it) {
-            if (it->name == a.o_del_route_new_i_u.v0.route_name) {
-                g_routes.erase(it);
-                status = save() ? 0 : 1;
-                break;
-            }
-        }
-        if (auto e = d.number("error", proc))
-            status = static_cast<short>(*e);
-        devserver::reply(xprt, (xdrproc_t)xdr_short, &status);
-        return;
-    }
-    case O_PUT_FAXG:
-    case O_GET_FAXG:
-    case O_GET_FAXG_LL:
-    case O_DEL_FAXG:
-        serve_plain(xprt, proc, O_PUT_FAXG, g_faxg, xdr_o_faxg, xdr_o_get_faxg_ll_o, xdr_void_arg);
-        return;
-    case O_PUT_FAXL:
-    case O_GET_FAXL:
-    case O_GET_FAXL_LL:
-    case O_DEL_FAXL:
-        serve_plain(xprt, proc, O_PUT_FAXL, g_faxl, xdr_o_faxl, xdr_o_get_faxl_ll_o, xdr_slong);
-        return;
-    case O_PUT_FAXL_NEW:
-    case O_GET_FAXL_NEW:
-    case O_GET_FAXL_NEW_LL:
-    case O_DEL_FAXL_NEW:
-        serve_faxl_new(xprt, proc);
-        return;
-    default:
-        svcerr_noproc(xprt);
-    }
+    const auto &a = c.arg<o_route_new>();
+    devserver::answer_status(c, [&] {
+        if (a.version != 0)
+            return devserver::kFailed;
+        const o_route_v0 &v = a.o_route_new_u.v0;
+        return upsert(g_routes, Route{v.route_name, v.descr, v.number, v.qualifier, v.target_host,
+                                      v.target_user, v.target_id, v.target_text, v.target_value});
+    });
 }
+
+void get_route(Call &c)
+{
+    const auto &a = c.arg<o_get_route_new_i>();
+    const char *name = a.version == 0 ? a.o_get_route_new_i_u.v0.route_name
+                                      : a.o_get_route_new_i_u.v1.route_name;
+    o_get_route_new_o r{};
+    const Route *found = find_named(g_routes, name);
+    if (found != nullptr) {
+        r.route.version = static_cast<int>(c.number("version").value_or(0));
+        if (r.route.version == 1)
+            fill(r.route.o_route_new_u.v1, *found);
+        else
+            fill(r.route.o_route_new_u.v0, *found);
+    }
+    r.error = c.error(found != nullptr ? RPCLIB_OK : RPCLIB_NO_ENTRY);
+    c.reply(&r);
+}
+
+void apply_route(Call &c)
+{
+    const auto &a = c.arg<o_apply_route_new_i>();
+    std::string number = a.version == 0 ? a.o_apply_route_new_i_u.v0.number : a.o_apply_route_new_i_u.v1.number;
+    std::string qualifier =
+        a.version == 0 ? a.o_apply_route_new_i_u.v0.qualifier : a.o_apply_route_new_i_u.v1.qualifier;
+    o_apply_route_new_o r{};
+    o_apply_route_new_o_v0 &out = r.o_apply_route_new_o_u.v0;
+    out.error = RPCLIB_NO_ENTRY;
+    for (const Route &route : g_routes) {
+        if (route.number == number && (route.qualifier.empty() || route.qualifier == qualifier)) {
+            copy(out.target_host, route.host);
+            copy(out.target_user, route.user);
+            copy(out.target_id, route.id);
+            copy(out.target_text, route.text);
+            out.target_value = route.value;
+            out.error = RPCLIB_OK;
+            break;
+        }
+    }
+    out.error = c.error(out.error);
+    r.version = static_cast<int>(c.number("version").value_or(0));
+    c.reply(&r);
+}
+
+void del_route(Call &c)
+{
+    devserver::answer_status(
+        c, [&] { return erase_status(g_routes, c.arg<o_del_route_new_i>().o_del_route_new_i_u.v0.route_name); });
+}
+
+#define ARG DEVSERVER_ARG
+#define RES DEVSERVER_RES
+const devserver::Proc kCatalogue[] = {
+    {O_PUT_FAXG, ARG(o_faxg), RES(bool), put_rec<g_faxg>},
+    {O_GET_FAXG, ARG(str10), RES(o_faxg), get_rec<g_faxg>},
+    {O_GET_FAXG_LL, devserver::xdr_nothing, 0, RES(o_get_faxg_ll_o), list_recs<o_get_faxg_ll_o, g_faxg>},
+    {O_DEL_FAXG, ARG(str10), RES(bool), del_rec<g_faxg>},
+    {O_PUT_FAXL, ARG(o_faxl), RES(bool), put_rec<g_faxl>},
+    {O_GET_FAXL, ARG(str10), RES(o_faxl), get_rec<g_faxl>},
+    {O_GET_FAXL_LL, reinterpret_cast<xdrproc_t>(xdr_slong), sizeof(long), RES(o_get_faxl_ll_o), list_recs<o_get_faxl_ll_o, g_faxl>},
+    {O_DEL_FAXL, ARG(str10), RES(bool), del_rec<g_faxl>},
+    {O_PUT_CONFIG, ARG(o_config), RES(bool), put_config},
+    {O_GET_CONFIG, ARG(str10), RES(str80), get_config},
+    {O_DEL_CONFIG, ARG(str10), RES(bool), del_config},
+    {O_GET_COMPAT, devserver::xdr_nothing, 0, RES(compat_o), get_compat},
+    {O_PUT_ROUTE_NEW, ARG(o_route_new), RES(short), put_route},
+    {O_GET_ROUTE_NEW, ARG(o_get_route_new_i), RES(o_get_route_new_o), get_route},
+    {O_APPLY_ROUTE_NEW, ARG(o_apply_route_new_i), RES(o_apply_route_new_o), apply_route},
+    {O_PUT_FAXL_NEW, ARG(o_faxl_new), RES(short), put_faxl_new},
+    {O_GET_FAXL_NEW, ARG(o_get_faxl_new_i), RES(o_get_faxl_new_o), get_faxl_new},
+    {O_GET_FAXL_NEW_LL, ARG(o_get_faxl_new_ll_i), RES(o_get_faxl_new_ll_o), list_faxl_new},
+    {O_DEL_FAXL_NEW, ARG(o_del_faxl_new_i), RES(short), del_faxl_new},
+    {O_DEL_ROUTE_NEW, ARG(o_del_route_new_i), RES(short), del_route},
+};
+#undef ARG
+#undef RES
 
 }  // namespace
 
@@ -546,5 +454,5 @@ int main(int argc, char **argv)
 {
     g_opt = devserver::parse_options(argc, argv, "omegad", kHelp);
     load();
-    return devserver::serve(g_opt, OMEGA_PROGRAM_BASE, dispatch);
+    return devserver::serve(g_opt, OMEGA_PROGRAM_BASE, kCatalogue);
 }
