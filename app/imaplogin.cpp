@@ -1,7 +1,8 @@
 // The mailbox password check: a login to the user's mailbox proves the
 // password. Built on c-client, whose headers define macros (T, NIL, min, max,
-// write, ...) that break other C++ code: this is the only file that includes
-// them, and it defines the callbacks every c-client program must supply.
+// write, ...) that break other C++ code: this is the command's only file that
+// includes them, and it defines the callbacks every c-client program must
+// supply.
 #include <alloca.h>
 #include <string.h>
 #include <strings.h>
