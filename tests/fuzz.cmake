@@ -3,11 +3,6 @@
 # compares the fuzz tables with the XDR routines the generated headers
 # declare (unit). The fuzz targets themselves are built by fuzz/ (clang,
 # DIALCRED_FUZZ) and run by scripts/fuzz.sh.
-if(NOT TARGET GTest::gtest_main)
-  find_package(GTest REQUIRED)
-endif()
-include(GoogleTest)
-
 get_filename_component(FUZZ_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(FUZZ_SOURCE_DIR ${FUZZ_SOURCE_ROOT}/fuzz)
 
@@ -40,18 +35,15 @@ endforeach()
 add_custom_target(fuzz_decls DEPENDS ${fuzz_decl_outputs})
 add_dependencies(fuzz_decls alphaclnt)
 
-add_executable(fuzz_regression_test
-  ${CMAKE_CURRENT_LIST_DIR}/fuzz_regression_test.cpp
-  ${FUZZ_SOURCE_DIR}/fuzz_checks.cpp
-  ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
-  ${FUZZ_SOURCE_DIR}/fuzz_chains.c)
+dialcred_add_test(fuzz_regression_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_regression_test.cpp
+          ${FUZZ_SOURCE_DIR}/fuzz_checks.cpp
+          ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
+          ${FUZZ_SOURCE_DIR}/fuzz_chains.c
+  LIBS alphaclnt omegaclnt pinpw2t LABEL unit
+  DEFINES FUZZ_DIR="${FUZZ_SOURCE_DIR}" FUZZ_DECLS_DIR="${FUZZ_DECLS_DIR}")
 target_include_directories(fuzz_regression_test PRIVATE ${FUZZ_SOURCE_DIR})
-target_link_libraries(fuzz_regression_test PRIVATE alphaclnt omegaclnt pinpw2t GTest::gtest_main)
-target_compile_definitions(fuzz_regression_test PRIVATE
-  FUZZ_DIR="${FUZZ_SOURCE_DIR}" FUZZ_DECLS_DIR="${FUZZ_DECLS_DIR}")
 add_dependencies(fuzz_regression_test fuzz_decls)
-dialcred_warnings(fuzz_regression_test)
-gtest_discover_tests(fuzz_regression_test PROPERTIES LABELS unit)
 
 # Every XDR routine of both programs once more, with the fixed-width strings
 # of plain rpcgen code (tests/unit/plain_strings.x), as a module of its own
@@ -86,14 +78,11 @@ target_link_libraries(plain_xdr PRIVATE PkgConfig::TIRPC)
 target_link_options(plain_xdr PRIVATE -Wl,-Bsymbolic)
 add_dependencies(plain_xdr alphaclnt)
 
-add_executable(fixed_strings_test
-  ${CMAKE_CURRENT_LIST_DIR}/unit/fixed_strings_test.cpp
-  ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
-  ${FUZZ_SOURCE_DIR}/fuzz_chains.c)
+dialcred_add_test(fixed_strings_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/unit/fixed_strings_test.cpp
+          ${FUZZ_SOURCE_DIR}/xdr_catalogue.cpp
+          ${FUZZ_SOURCE_DIR}/fuzz_chains.c
+  LIBS alphaclnt omegaclnt ${CMAKE_DL_LIBS} LABEL unit
+  DEFINES PLAIN_XDR="$<TARGET_FILE:plain_xdr>")
 target_include_directories(fixed_strings_test PRIVATE ${FUZZ_SOURCE_DIR})
-target_link_libraries(fixed_strings_test PRIVATE alphaclnt omegaclnt ${CMAKE_DL_LIBS}
-                      GTest::gtest_main)
-target_compile_definitions(fixed_strings_test PRIVATE PLAIN_XDR="$<TARGET_FILE:plain_xdr>")
 add_dependencies(fixed_strings_test plain_xdr)
-dialcred_warnings(fixed_strings_test)
-gtest_discover_tests(fixed_strings_test PROPERTIES LABELS unit)
