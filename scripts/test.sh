@@ -31,14 +31,10 @@ echo "== test suite"
 run_suite "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-# Full stacks on allocation, so that each suppression (libtirpc's own leak,
-# c-client's TLS start, the sanitizer's thread start) can name its function.
-export ASAN_OPTIONS=fast_unwind_on_malloc=0:detect_leaks=1
-export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# CTest gives each test the sanitizer settings and the leak suppressions
+# (cmake/Testing.cmake).
 run_suite "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DDIALCRED_SANITIZE=ON
 
-unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 echo "== fuzzing: every decoder, reader and the keypad code for a bounded time"
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} bash scripts/fuzz.sh
 

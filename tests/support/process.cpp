@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -263,6 +264,16 @@ bool connects(std::uint16_t port) {
 }
 
 }  // namespace
+
+Environment sanitizer_environment() {
+    Environment env;
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (const char *v = std::getenv(name)) {
+            env[name] = v;
+        }
+    }
+    return env;
+}
 
 RunResult run_command(const std::vector<std::string> &argv, const Environment &env,
                       double timeout_seconds, const std::string &stdin_data) {

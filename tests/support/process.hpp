@@ -26,6 +26,10 @@ struct RunResult {
     bool timed_out;        // killed (SIGKILL to its process group) because the limit passed
 };
 
+// The sanitizer settings this process runs under (CTest sets them in the
+// sanitizer build), for the programs it starts, which report under them too.
+Environment sanitizer_environment();
+
 // Runs argv with exactly `env` as its environment; argv[0] without a slash is looked up in
 // env's PATH (or /usr/bin:/bin). Feeds `stdin_data` and then EOF, collects stdout and stderr.
 // Returns at the latest shortly after `timeout_seconds`. Throws when argv[0] cannot be executed.

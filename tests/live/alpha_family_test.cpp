@@ -3,92 +3,42 @@
 // answer, what it hands over, and what happens to the handle when a call
 // fails or a procedure is missing.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "a_lib.h"
+#include "devservers.hpp"
 #include "xdr_bytes.hpp"
 
 using namespace xdrtest;
 
 namespace {
 
-// One development alpha server for the whole test process, on a program
-// number of its own (offset from the pid, in a range no other suite uses).
+// One pair of development servers for the whole test process.
 class AlphaServer : public testing::Environment {
 public:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/alpha-family-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        const std::string offset = std::to_string(200000 + getpid() % 50000);
-        setenv("QUIRVERPCOFFSET", offset.c_str(), 1);
-        setenv("ALPHAHOST", "127.0.0.1", 1);
-        setenv("OMEGAHOST", "127.0.0.1", 1);
-        setenv("LOCALHOST", "127.0.0.1", 1);
-        set("");
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            const std::string out = dir_ + "/server.out";
-            if (std::freopen(out.c_str(), "w", stdout) == nullptr ||
-                std::freopen(out.c_str(), "a", stderr) == nullptr)
-                _exit(126);
-            execl(ALPHAD_PATH, "alphad", "--offset", offset.c_str(), "--data",
-                  (dir_ + "/store").c_str(), "--log", log().c_str(), "--control",
-                  (dir_ + "/control").c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            CLIENT *c = clnt_create("127.0.0.1", rpc_prog_nr(ALPHA_PROGRAM_BASE), ALPHAVERS, "tcp");
-            if (c != nullptr) {
-                clnt_destroy(c);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        FAIL() << "alphad did not come up (is rpcbind running?)";
+        e2e::use_devservers_in_this_process();
+        servers_ = std::make_unique<e2e::DevServers>();
     }
-
-    void TearDown() override
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        for (const char *f : {"store", "log", "control", "control.tmp", "server.out", "page"})
-            std::remove((dir_ + "/" + f).c_str());
-        rmdir(dir_.c_str());
-    }
+    void TearDown() override { servers_.reset(); }
 
     // Replaces the server's directives (read before its next request).
-    void set(const std::string &directives) const
-    {
-        const std::string tmp = dir_ + "/control.tmp";
-        std::ofstream(tmp) << directives << "\n";
-        std::rename(tmp.c_str(), (dir_ + "/control").c_str());
-    }
+    void set(const std::string &directives) const { servers_->alpha_control(directives + "\n"); }
 
     // The requests of procedure proc noted since the last clear(), as bytes.
     std::vector<Bytes> requests(unsigned long proc) const
     {
         std::vector<Bytes> found;
-        std::ifstream in(log());
         const std::string prefix = "rpc " + std::to_string(proc) + " ";
-        for (std::string line; std::getline(in, line);) {
+        for (const std::string &line : servers_->event_log()) {
             if (line.compare(0, prefix.size(), prefix) != 0)
                 continue;
             Bytes b;
@@ -99,14 +49,11 @@ public:
         return found;
     }
 
-    void clear() const { std::ofstream(log(), std::ios::trunc).flush(); }
-    std::string path(const char *name) const { return dir_ + "/" + name; }
+    void clear() const { servers_->clear_event_log(); }
+    std::string path(const char *name) const { return servers_->dir() / name; }
 
 private:
-    std::string log() const { return dir_ + "/log"; }
-
-    std::string dir_;
-    pid_t pid_ = -1;
+    std::unique_ptr<e2e::DevServers> servers_;
 };
 
 AlphaServer *const server = static_cast<AlphaServer *>(

@@ -1,10 +1,11 @@
-// DevServers: see devservers.hpp.
+// The development servers fixture: see devservers.hpp.
 #include "devservers.hpp"
 
 #include <rpc/rpc.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -49,6 +50,15 @@ long test_offset()
     return offset;
 }
 
+void use_devservers_in_this_process()
+{
+    // As the public header asks of every program that uses the libraries.
+    std::signal(SIGPIPE, SIG_IGN);
+    setenv("QUIRVERPCOFFSET", std::to_string(test_offset()).c_str(), 1);
+    for (const char *name : {"LOCALHOST", "OMEGAHOST", "ALPHAHOST"})
+        setenv(name, "127.0.0.1", 1);
+}
+
 DevServers::DevServers(const std::vector<Route> &routes,
                        const std::map<std::string, std::string> &config,
                        const std::map<std::pair<std::string, std::string>, std::string> &usrconf,
@@ -73,7 +83,7 @@ DevServers::DevServers(const std::vector<Route> &routes,
     const std::string offset = std::to_string(test_offset());
     omega_ = testsupport::Daemon({OMEGAD_BINARY, "--offset", offset, "--data", dir_ / "omega.dat",
                                   "--control", dir_ / "omega.control"},
-                                 {}, dir_ / "omegad.log");
+                                 testsupport::sanitizer_environment(), dir_ / "omegad.log");
     wait_registered(omega_, 16011931 + test_offset());
     start_alpha();
 }
@@ -86,7 +96,7 @@ void DevServers::start_alpha()
     if (old_alpha_)
         for (const char *p : {"noproc 143", "noproc 144", "noproc 145"})
             argv.insert(argv.end(), {"--set", p});
-    alpha_ = testsupport::Daemon(argv, {}, dir_ / "alphad.log");
+    alpha_ = testsupport::Daemon(argv, testsupport::sanitizer_environment(), dir_ / "alphad.log");
     wait_registered(alpha_, 16011967 + test_offset());
 }
 
@@ -121,6 +131,11 @@ std::map<std::pair<std::string, std::string>, std::string> DevServers::store() c
     return out;
 }
 
+void DevServers::clear_event_log() const
+{
+    std::ofstream(dir_ / "event.log", std::ios::trunc).flush();
+}
+
 std::vector<std::string> DevServers::event_log() const
 {
     std::vector<std::string> lines;
@@ -139,10 +154,7 @@ testsupport::Environment DevServers::environment() const
                                     // Attempt locks of this test only: runs
                                     // of other tests never wait for them.
                                     {"DIALCRED_LOCKDIR", (dir_ / "locks").string()}};
-    // A sanitizer build of the command reports under the suite's settings.
-    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
-        if (const char *v = std::getenv(name))
-            env[name] = v;
+    env.merge(testsupport::sanitizer_environment());
     return env;
 }
 

@@ -2,62 +2,29 @@
 // server: codes, copies, hand-over of lists and the version rules, each case
 // on a freshly started server with its own data and behaviour directives.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <optional>
 #include <string>
-#include <thread>
 
+#include "devservers.hpp"
 #include "o_lib.h"
-#include "process.hpp"
-#include "tempdir.hpp"
 
 namespace {
 
-const std::string kOffset = std::to_string(1000 + getpid() % 50000);
-
-// One omega server on loopback for one test. The library reads the program
-// offset once per process, so the environment is set before any call.
+// Freshly started development servers for one test.
 class Omegad {
 public:
-    Omegad() : dir_("omegad")
-    {
-        setenv("QUIRVERPCOFFSET", kOffset.c_str(), 1);
-        setenv("OMEGAHOST", "127.0.0.1", 1);
-        setenv("LOCALHOST", "127.0.0.1", 1);
-        signal(SIGPIPE, SIG_IGN);
-        dir_.write_file("data", "");
-        dir_.write_file("control", "");
-    }
-    ~Omegad()
-    {
-        o_close_client_lib(nullptr);
-        daemon_.stop();
-    }
+    Omegad() { e2e::use_devservers_in_this_process(); }
+    ~Omegad() { o_close_client_lib(nullptr); }
 
-    void start()
-    {
-        const auto pidfile = dir_ / "pid";
-        daemon_ = testsupport::Daemon({OMEGAD_PATH, "--offset", kOffset, "--data", (dir_ / "data").string(),
-                                       "--control", (dir_ / "control").string(), "--pidfile",
-                                       pidfile.string()},
-                                      {{"PATH", "/usr/bin:/bin"}}, dir_ / "log");
-        // The pid file is written once the program is registered.
-        for (int i = 0; i < 250 && !std::filesystem::exists(pidfile); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(std::filesystem::exists(pidfile)) << daemon_.log_tail();
-    }
-    void stop() { daemon_.stop(); }
+    void start() { servers_.emplace(); }
+    void stop() { servers_->omega().stop(); }
     // Behaviour directives, read by the server before every request.
-    void directives(const std::string &lines) { dir_.write_file("control", lines); }
+    void directives(const std::string &lines) { servers_->omega_control(lines); }
 
 private:
-    testsupport::TempDir dir_;
-    testsupport::Daemon daemon_;
+    std::optional<e2e::DevServers> servers_;
 };
 
 // The two unversioned families side by side, so that every check runs over

@@ -14,8 +14,14 @@
 
 namespace e2e {
 
-// The offset every server and client of this process uses.
+// The offset every server and client of this process uses: the one offset
+// allocator of the suite. Each process owns the 128 offsets from it on.
 long test_offset();
+
+// Points the client libraries of this process at the development servers
+// (loopback, test_offset()) and ignores SIGPIPE; call it before the first
+// library call, which reads the offset once.
+void use_devservers_in_this_process();
 
 struct Route {
     std::string number;
@@ -30,9 +36,9 @@ public:
     // Starts omegad with the routes and configuration given, and alphad with
     // the usrconf entries given (user, key -> value). old_alpha makes alphad
     // an old-generation server without procedures 143 to 145.
-    DevServers(const std::vector<Route> &routes,
-               const std::map<std::string, std::string> &config,
-               const std::map<std::pair<std::string, std::string>, std::string> &usrconf,
+    DevServers(const std::vector<Route> &routes = {},
+               const std::map<std::string, std::string> &config = {},
+               const std::map<std::pair<std::string, std::string>, std::string> &usrconf = {},
                bool old_alpha = false);
     ~DevServers();
 
@@ -42,8 +48,10 @@ public:
 
     // The usrconf store as the alpha server last saved it.
     std::map<std::pair<std::string, std::string>, std::string> store() const;
-    // The event log lines received so far.
+    // The event log lines received so far; the alpha server also notes each
+    // request there as "rpc <procedure> <hex bytes>".
     std::vector<std::string> event_log() const;
+    void clear_event_log() const;
 
     // The environment a host of the system gives its programs.
     testsupport::Environment environment() const;

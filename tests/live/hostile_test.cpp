@@ -446,9 +446,8 @@ std::vector<std::string> child_environment(long offset)
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LOCALHOST=127.0.0.1",
                                     "OMEGAHOST=127.0.0.1", "ALPHAHOST=127.0.0.1",
                                     "QUIRVERPCOFFSET=" + std::to_string(offset)};
-    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
-        if (const char *v = std::getenv(name))
-            env.push_back(std::string(name) + "=" + v);
+    for (const auto &[name, value] : testsupport::sanitizer_environment())
+        env.push_back(name + "=" + value);
     return env;
 }
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,15 +18,7 @@ namespace {
 // process's own program offset.
 class LibraryEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
-        // As the public header asks of every program that uses the libraries.
-        std::signal(SIGPIPE, SIG_IGN);
-        setenv("QUIRVERPCOFFSET", std::to_string(e2e::test_offset()).c_str(), 1);
-        setenv("LOCALHOST", "127.0.0.1", 1);
-        setenv("OMEGAHOST", "127.0.0.1", 1);
-        setenv("ALPHAHOST", "127.0.0.1", 1);
-    }
+    void SetUp() override { e2e::use_devservers_in_this_process(); }
 };
 const auto *const g_env = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
