@@ -405,14 +405,18 @@ gone() {
   [[ ! -e /usr/bin/dialcred && ! -e $LIBDIR/libomegaclnt.so.1 && ! -e $LIBDIR/libalphaclnt.so.1 &&
     ! -e /usr/include/dialcred && ! -e $LIBDIR/cmake/dialcred && ! -e /usr/sbin/omegad ]]
 }
-removed=$INSTALLED
-if uninstall; then
-  pass "remove the packages this test installed ($removed)"
-else
-  fail "remove the packages this test installed ($removed)"
-  show_log "$TMP/remove.log"
-fi
-check "nothing of the packages is left" gone
+# Removes what this test installed and checks that nothing of it is left.
+remove_installed() {
+  local removed=$INSTALLED
+  if uninstall; then
+    pass "remove the packages this test installed ($removed)"
+  else
+    fail "remove the packages this test installed ($removed)"
+    show_log "$TMP/remove.log"
+  fi
+  check "nothing of the packages is left" gone
+}
+remove_installed
 
 # --- a runtime without development files ----------------------------------------------
 # Every symbol that libalphaclnt.so.1 uses is found in what is installed.
@@ -432,14 +436,7 @@ else
   fail "install libalphaclnt1 alone with apt-get"
   show_log "$TMP/install.log"
 fi
-removed=$INSTALLED
-if uninstall; then
-  pass "remove the packages this test installed ($removed)"
-else
-  fail "remove the packages this test installed ($removed)"
-  show_log "$TMP/remove.log"
-fi
-check "nothing of the packages is left" gone
+remove_installed
 
 # --- lintian ---------------------------------------------------------------------------
 # The default profile; the output is shown whatever it holds.
