@@ -62,7 +62,7 @@ bool names_tls(const NETMBX &mb) { return mb.sslflag || mb.tlsflag || mb.notlsfl
 int imap4login(const char *imaphost, const char *user, const char *password)
 {
     if (!g_bLinked) {
-        // TLS is there for specifications that ask for it ("/ssl", "/tls").
+        // TLS is there for mailbox names that ask for it ("/ssl", "/tls").
         ssl_onceonlyinit();
         mail_link(&imapdriver);
         mail_link(&pop3driver);
@@ -84,7 +84,7 @@ int imap4login(const char *imaphost, const char *user, const char *password)
         return 0;
     // With TLS initialised, the library would switch to STARTTLS by itself
     // wherever a server offers it, and check a certificate that a set-up
-    // made for plain logins never had: a specification that says nothing
+    // made for plain logins never had: a mailbox name that says nothing
     // about TLS stays plain, as it always was.
     // STARTTLS ("/tls") on its own takes a TLS 1.0-only method, which
     // current servers refuse; "/tls-sslv23" lets it negotiate the version.
@@ -92,11 +92,11 @@ int imap4login(const char *imaphost, const char *user, const char *password)
                        : mb.tlsflag && !mb.tlssslv23 ? "/tls-sslv23"
                                                            : nullptr;
     if (flag != nullptr) {
-        char spec[sizeof mailbox];
+        char flagged[sizeof mailbox];
         const char *close = std::strchr(mailbox, '}');
         int n = static_cast<int>(close - mailbox);
-        std::snprintf(spec, sizeof spec, "%.*s%s%s", n, mailbox, flag, close);
-        std::memcpy(mailbox, spec, sizeof mailbox);
+        std::snprintf(flagged, sizeof flagged, "%.*s%s%s", n, mailbox, flag, close);
+        std::memcpy(mailbox, flagged, sizeof mailbox);
     }
     // Half-open: the login proves the password and no mailbox is selected,
     // so the user's mail keeps its state (new mail stays new). The POP3

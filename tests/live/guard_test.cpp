@@ -439,7 +439,7 @@ TEST(Guard, LoginLeavesNewMailNew)
 }
 
 // TLS when the mailbox specification asks for it, with the certificate
-// checked unless it says otherwise; a specification that asks for nothing
+// checked unless it says otherwise; a mailbox name that asks for nothing
 // stays a plain login, also against a server that offers STARTTLS.
 TEST(Guard, TlsOnRequest)
 {
