@@ -99,14 +99,7 @@ RunResult dialcred(const DevServers &s, const std::vector<std::string> &args,
 
 using e2e::decoded_password;
 
-void expect_refused(const RunResult &r, const std::string &out, const std::string &err = "")
-{
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.term_signal, 0);
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
-}
+using e2e::expect_refused;
 
 }  // namespace
 

@@ -94,14 +94,7 @@ RunResult dialcred(const DevServers &s, const std::string &pin = kPin,
                                     s.environment(), timeout);
 }
 
-void expect_refused(const RunResult &r, const std::string &out, const std::string &err = "")
-{
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.term_signal, 0);
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
-}
+using e2e::expect_refused;
 
 // The entries a run left: the initial ones, with the counter and the keypad
 // code as given (nullopt: no entry).

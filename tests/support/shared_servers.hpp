@@ -12,6 +12,7 @@
 #include <string>
 
 #include "dovecot.hpp"
+#include "process.hpp"
 #include "slapd.hpp"
 
 namespace e2e {
@@ -35,5 +36,17 @@ testsupport::Dovecot &dovecot();
 // The password that a keypad code gives back with the PIN, or a text that
 // says it does not decode.
 std::string decoded_password(const std::string &pin, const std::string &code);
+
+// A run of dialcred that refused: it ended by itself with status 1 and wrote
+// exactly these bytes.
+inline void expect_refused(const testsupport::RunResult &r, const std::string &out,
+                           const std::string &err = "")
+{
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.term_signal, 0);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, err);
+}
 
 }  // namespace e2e
