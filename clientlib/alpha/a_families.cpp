@@ -16,7 +16,7 @@ int new_only_failed(CLIENT *given, CLIENT *used) noexcept
     rpc_err err{};
     clnt_geterr(used, &err);
     if (err.re_status == RPC_PROCUNAVAIL)
-        return kNoNewProcedure;
+        return RPCLIB_A_NO_NEW_PROCEDURE;
     return Alpha::failed(given, used);
 }
 
@@ -208,7 +208,7 @@ int a_get_user_lib(CLIENT *clnt, const char *userid, a_user_rec *rec) noexcept
     str10 req{};
     my_strncpy(req, userid, 10);
     return Alpha::call(clnt, a_get_user_1, &req, xdr_a_user_rec,
-                record(rec, [](const a_user_rec &r) { return r.userid[0] != '\0'; }, kNoUser));
+                record(rec, [](const a_user_rec &r) { return r.userid[0] != '\0'; }, RPCLIB_A_NO_USER));
 }
 
 int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user *rec) noexcept
@@ -217,7 +217,7 @@ int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user 
     my_strncpy(req.host, host, 35);
     my_strncpy(req.userid, userid, 10);
     return Alpha::call(clnt, a_get_o_user_1, &req, xdr_o_user_rec,
-                record(rec, [](const o_user &r) { return r.alpha_user[0] != '\0'; }, kNoUser));
+                record(rec, [](const o_user &r) { return r.alpha_user[0] != '\0'; }, RPCLIB_A_NO_USER));
 }
 
 // --- hand-over ----------------------------------------------------------
@@ -258,7 +258,7 @@ int a_get_pageb_lib(CLIENT *clnt, const char *userid, short box, long nr, short 
             std::fprintf(stderr, "in a_get_pageb_lib:ret = %ld, ok = %u, page_dat_len = %d\n",
                          r.length, static_cast<unsigned>(r.ok), static_cast<int>(r.data.page_dat_len));
         if (!r.ok || r.length == 0)
-            return kNoPageData;
+            return RPCLIB_A_NO_PAGE_DATA;
         return hand_over(r, out);
     });
 }

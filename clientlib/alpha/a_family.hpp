@@ -16,15 +16,6 @@ using rpclib::release;
 using rpclib::store;
 using rpclib::yes_no;
 
-// The alpha wrappers' own codes, which rpccommon.h does not name (a_families.h
-// says which wrapper returns each).
-enum Code : int {
-    kNoUser = 6,
-    kFileUnreadable = 13,
-    kNoPageData = 29,
-    kNoNewProcedure = 76,
-};
-
 // The end of a new-only call without an answer: a server that lacks the
 // procedure gives 76 and the handle stays usable; anything else is a failed
 // call (16).

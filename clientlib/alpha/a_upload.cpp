@@ -89,7 +89,7 @@ int a_put_page_lib(CLIENT *clnt, const char *userid, long nr, short page, short 
     std::vector<char> content;
     if (!rd_file(filename, content)) {
         std::fprintf(stderr, "Error: cannot read file %s\n", filename != nullptr ? filename : "");
-        return kFileUnreadable;
+        return RPCLIB_A_FILE_UNREADABLE;
     }
     return a_put_page_data_lib(clnt, userid, nr, page, kind, content.data(),
                                static_cast<int>(content.size()), chunk);
