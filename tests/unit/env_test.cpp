@@ -28,7 +28,8 @@ TEST(Environment, ServersAreFoundThroughVariablesReadAsOftenAsTheSystemExpects)
         {{l, "QUIRVERPCOFFSET=100", "RPCTRANSPORT="}, {"QUIRVERPCOFFSET=5", "RPCTRANSPORT=udp"},
          "l l l l 16012031 16012067 [] / l l l l 16012031 16012067 [udp]"},
         {{l, "QUIRVERPCOFFSET=-31"}, {}, "l l l l 16011900 16011936 [tcp]"},
-        {{"LOCALHOST=" + std::string(100000, 'h'), "OMEGAHOST=", "ALPHAHOST=a1", "QUIRVERPCOFFSET=x"},
+        {{"LOCALHOST=" + std::string(100000, 'h'), "OMEGAHOST=", "ALPHAHOST=a1",
+          "QUIRVERPCOFFSET=junk"},
          {"LOCALHOST=other", "OMEGAHOST=o2", "ALPHAHOST=a2"},
          h + " " + h + " a1 " + h + " 16011931 16011967 [tcp] / " + h + " o2 a2 " + h +
              " 16011931 16011967 [tcp]"},

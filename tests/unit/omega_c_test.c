@@ -1,4 +1,6 @@
 /* The omega library's public headers serve a C program: their types, names and C linkage. */
+#include <string.h>
+
 #include "o_lib.h"
 
 int main(void)
@@ -11,7 +13,8 @@ int main(void)
     my_strncpy(g.name, "g", 10);
     fprint_o_faxg(stdout, &g, ";");
     setdebuglevel(3);
-    if (add_to_verteiler(&v.list, "host", "name") != 1 || getdebuglevel() != 3 || !used[3])
+    if (add_to_verteiler(&v.list, "host", "name") != 1 || getdebuglevel() != 3 || !used[3] ||
+        strcmp(allowed(TRUE), "allowed") != 0 || strcmp(allowed(FALSE), "not allowed") != 0)
         return 1;
     xdr_free((xdrproc_t)xdr_o_make_verteiler_o, (char *)&v);
     return 0;
