@@ -1,30 +1,21 @@
-/* The public omega headers serve a C program: it builds a distribution list,
- * prints a record, and encodes and releases a list answer. */
-#include <stdio.h>
+/* The omega library's public headers serve a C program: their types, names and C linkage. */
 #include <string.h>
 
 #include "o_lib.h"
 
 int main(void)
 {
-    o_make_verteiler_o v;
-    o_faxg g;
-    char buf[4096];
-    XDR x;
-    int ok;
-
-    memset(&v, 0, sizeof v);
-    ok = add_to_verteiler(&v.list, "host", "name") == 1 && add_to_verteiler(&v.list, "host", "name") == 0;
-    xdrmem_create(&x, buf, sizeof buf, XDR_ENCODE);
-    ok = ok && xdr_o_make_verteiler_o(&x, &v) && xdr_getpos(&x) == 4 * 4 + 144 + 44 + 4;
-    xdr_destroy(&x);
-    xdr_free((xdrproc_t)xdr_o_make_verteiler_o, (char *)&v);
-
-    memset(&g, 0, sizeof g);
+    /* Taking the addresses is enough to need the families at link time. */
+    const void *used[] = {(const void *)o_get_config_lib, (const void *)o_get_faxl_new_ll_lib,
+                          (const void *)o_apply_route_new_lib, (const void *)frd_o_faxl_new_v1};
+    o_make_verteiler_o v = {0};
+    o_faxg g = {0};
     my_strncpy(g.name, "g", 10);
     fprint_o_faxg(stdout, &g, ";");
     setdebuglevel(3);
-    ok = ok && getdebuglevel() == 3 && strcmp(allowed(FALSE), "not allowed") == 0;
-    puts(ok ? "ok" : "FAILED");
-    return ok ? 0 : 1;
+    if (add_to_verteiler(&v.list, "host", "name") != 1 || getdebuglevel() != 3 || !used[3] ||
+        strcmp(allowed(TRUE), "allowed") != 0 || strcmp(allowed(FALSE), "not allowed") != 0)
+        return 1;
+    xdr_free((xdrproc_t)xdr_o_make_verteiler_o, (char *)&v);
+    return 0;
 }
