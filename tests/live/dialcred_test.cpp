@@ -1,9 +1,12 @@
-// dialcred's answers: for each way a run can end, the exact bytes it prints on standard output
-// and standard error, its exit status, and what it leaves on the alpha server.
+// dialcred's answers: for each way a run can end, also while a server it needs is down, keeps
+// silent, stalls or cannot write, the exact bytes it prints on standard output and standard
+// error, its exit status, and what it leaves on the alpha server.
 #include <csignal>
+#include <thread>
 
 #include "ports.hpp"
 #include "shared_servers.hpp"
+#include "silent_port.hpp"
 
 using namespace e2e;
 
@@ -51,7 +54,7 @@ void check(const std::vector<Case> &cases, const Usrconf &preset = {})
 {
     for (const Case &c : cases) {
         const bool three = c.args.size() == 3;
-        const std::string ext = c.args.empty() ? "4711" : c.args[three ? 0 : c.args.size() - 1];
+        const std::string ext = three ? c.args[0] : "4711";
         SCOPED_TRACE("case " + std::to_string(&c - cases.data()) + ": " + ext);
         Usrconf extra = c.extra;
         extra.insert(preset.begin(), preset.end());
@@ -80,8 +83,8 @@ void check(const std::vector<Case> &cases, const Usrconf &preset = {})
         EXPECT_EQ(after, expected);
 
         std::vector<std::string> logged;
-        for (std::size_t at = 0; (at = c.err.find(" dialcred: ", at)) != std::string::npos; ++at)
-            logged.push_back(c.err.substr(at + 1, c.err.find('\n', at) - at - 1));
+        if (c.err.starts_with(" dialcred: "))
+            logged.push_back(c.err.substr(1, c.err.size() - 2));
         EXPECT_EQ(s.event_log(), logged);
     }
 }
@@ -161,12 +164,9 @@ TEST(Dialcred, GoodPasswordStoresACodeThatGivesThePasswordBack)
     });
 }
 
-// Past the counter: every attempt is counted, slowed down and refused past a limit, and a fault
-// of the alpha server keeps whole entries, those the steps before it wrote: nothing is rolled
-// back.
-TEST(Dialcred, RunsPastTheCounterAreCountedAndFaultsKeepWhatTheStepsBeforeWrote)
+// Past the counter every attempt is counted, slowed down, and refused past a limit.
+TEST(Dialcred, RunsPastTheCounterAreCountedAndThrottled)
 {
-    const Usrconf old = entry("t4711", "old code");
     check({
         {.out = kWrongPassword, .counter = kCounted, .args = kWrong},
         {.out = kWrongPassword, .counter = kCounted, .args = {kLong, "1234", "falsch"}},
@@ -186,6 +186,15 @@ TEST(Dialcred, RunsPastTheCounterAreCountedAndFaultsKeepWhatTheStepsBeforeWrote)
         {.out = kWrongPassword, .counter = kCounted, .args = kWrong,
          .extra = entry("T4711", "kein Wert")},
         {.out = kNoClock + "Ok", .alpha = "clock =0\n"},
+    });
+}
+
+// A fault of the alpha server keeps whole entries, those the steps before it wrote: nothing is
+// rolled back.
+TEST(Dialcred, AlphaServerFaultsKeepWhatTheStepsBeforeWrote)
+{
+    const Usrconf old = entry("t4711", "old code");
+    check({
         {.out = kStoreFailed + "34\n\n", .extra = old, .alpha = "false 145\n"},
         // The alpha server ends, without an answer, at the request for a key.
         {.out = kNoClock + kNoDirectory, .extra = old, .alpha = "exit 144 T\n"},
@@ -219,13 +228,9 @@ TEST(Dialcred, DirectoryNamesTheMailboxUser)
     });
 }
 
-// The mail server proves the password: IMAP or POP3, TLS when the mailbox specification asks
-// for it (the certificate checked unless it says otherwise), a plain login when it asks for
-// nothing, also where the server offers STARTTLS. A mail server that is down refuses at once.
+// The mail server proves the password, by IMAP or POP3; one that is down refuses at once.
 TEST(Dialcred, MailServerProvesThePassword)
 {
-    const std::string imap = "{127.0.0.1:" + std::to_string(dovecot().imap_port());
-    const std::string imaps = "{127.0.0.1:" + std::to_string(dovecot().imaps_port());
     const std::string pop3 = "{127.0.0.1:" + std::to_string(dovecot().pop3_port()) + "/pop3}";
     const auto imh = [](const std::string &spec) { return entry("GD_IMH", spec); };
     check({
@@ -234,6 +239,17 @@ TEST(Dialcred, MailServerProvesThePassword)
          .max_seconds = 8},
         {.out = kWrongPassword, .counter = kCounted, .args = kWrong, .extra = imh(pop3)},
         {.out = "Ok", .extra = imh(pop3)},
+    });
+}
+
+// TLS when the mailbox specification asks for it, the certificate checked unless it says
+// otherwise; a plain login when it asks for nothing, also where the server offers STARTTLS.
+TEST(Dialcred, MailServerTakesTlsOnRequest)
+{
+    const std::string imap = "{127.0.0.1:" + std::to_string(dovecot().imap_port());
+    const std::string imaps = "{127.0.0.1:" + std::to_string(dovecot().imaps_port());
+    const auto imh = [](const std::string &spec) { return entry("GD_IMH", spec); };
+    check({
         {.out = "Ok", .extra = imh(imaps + "/imap/ssl/novalidate-cert}")},
         {.out = kWrongPassword, .counter = kCounted, .extra = imh(imaps + "/imap/ssl}")},
         {.out = "Ok", .extra = imh(imap + "/imap/tls/novalidate-cert}")},
@@ -241,4 +257,77 @@ TEST(Dialcred, MailServerProvesThePassword)
         {.out = "Ok", .extra = imh(imap + "}")},
         {.out = "Ok", .extra = imh(imap.substr(1))},
     });
+}
+
+// Silent servers are waited out up to the client's limits: 10 seconds for each directory step.
+// A directory slow within them is waited for.
+TEST(Faults, SilentDirectoryIsWaitedOutUpToItsLimit)
+{
+    const std::string timed_out = " returns Timed out\n" + kUnknownLdap;
+    check({
+        {.out = "internal error: ldap_search_st" + timed_out, .counter = kCounted,
+         .extra = entry("GD_LDPRT", std::to_string(testsupport::silent_port(/*binds=*/true))),
+         .min_seconds = 9.5, .max_seconds = 20},
+        {.out = "internal error: ldap_simple_bind_s" + timed_out, .counter = kCounted,
+         .extra = entry("GD_LDPRT", std::to_string(testsupport::silent_port())),
+         .min_seconds = 9.5, .max_seconds = 20},
+        {.out = "Ok",
+         .prepare = [](DevServers &) {
+             slapd().pause();
+             std::thread([] {
+                 std::this_thread::sleep_for(std::chrono::seconds(3));
+                 slapd().resume();
+             }).detach();
+         },
+         .min_seconds = 3},
+    });
+}
+
+// The mail login is bounded by its own time-out, for IMAP and for POP3.
+TEST(Faults, SilentMailServerIsWaitedOutUpToItsLimit)
+{
+    const std::string silent = "127.0.0.1:" + std::to_string(testsupport::silent_port());
+    check({
+        {.out = kWrongPassword, .counter = kCounted, .extra = entry("GD_IMH", silent),
+         .min_seconds = 24, .max_seconds = 36},
+        {.out = kWrongPassword, .counter = kCounted,
+         .extra = entry("GD_IMH", "{" + silent + "/pop3}"), .min_seconds = 24, .max_seconds = 36},
+    });
+}
+
+// Without rpcbind no server can be found. The machine's rpcbind serves other tests, so the
+// command runs in a network namespace of its own, where loopback is up and nothing listens.
+TEST(Faults, RpcbindOutOfReachFailsTheRouteLookup)
+{
+    const testsupport::Environment path = {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}};
+    const std::string lo_up = "ip link set lo up";
+    if (testsupport::run_command({"unshare", "--net", "sh", "-c", lo_up}, path, 10).exit_status)
+        GTEST_SKIP() << "no private network namespace here: rpcbind cannot be taken away";
+    DevServers s = servers();
+    const Usrconf before = s.store();
+    const std::string exec_after = lo_up + " && exec \"$0\" \"$@\"";
+    const RunResult r = dialcred(s, {"4711", "1234", kPassword}, "", path,
+                                 {"unshare", "--net", "sh", "-c", exec_after});
+    expect_result(r, 1, "internal error: o_apply_route returns error EC_1\n\n");
+    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_EQ(s.store(), before);
+}
+
+// A store that cannot be written (full disk, read-only) answers every write false and keeps each
+// entry as it was, in the server's memory too, which the next runs' counts show: such a server
+// counts no attempt, neither in an existing counter (4711) nor in a new one (4712).
+TEST(Faults, AlphaStoreThatCannotBeWrittenKeepsEveryEntryAsItWas)
+{
+    DevServers s = servers({{{"u4711", "T4711"}, "5 3"}, {{"u4711", "t4711"}, "old code"}});
+    const Usrconf before = s.store();
+    s.alpha_control("clock =1000000\nnosave\n");
+    expect_result(dialcred(s, {"4711", "1234", kPassword}), 1, kStoreFailed + "34\n\n");
+    expect_result(dialcred(s, {"4711", "1234", "falsch"}), 1, kWrongPassword);
+    expect_result(dialcred(s, {"4712", "1234", kPassword}), 1, kUnknownLdap);
+    EXPECT_EQ(s.store(), before);
+    s.alpha_control("clock =1000000\n");
+    expect_result(dialcred(s, {"4711", "1234", "falsch"}), 1, kWrongPassword);
+    expect_result(dialcred(s, {"4712", "1234", kPassword}), 1, kUnknownLdap);
+    EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "1000008 4");
+    EXPECT_EQ((s.store()[{"u4712", "T4712"}]), "1000000 1");
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -30,34 +29,36 @@ const std::string kPassword = "Geheim42", kPassword38(38, 'p');  // the longest 
 const std::string kLong = "12345678901234567890";  // 20 digits, routed on its first 10
 inline std::string subscriber(int i) { return std::to_string(5000 + i); }  // i < 50
 
-// The directory: mmueller (fax 4711), an entry without uid (4712), anna13 and then berta13 (both
-// 4713), a uid of 320 characters (4714), lang38 (4716), lang (kLong), user50NN (50NN). The mail
-// server: lang38 with kPassword38, user50NN with Pw50NN, mmueller, anna13 and lang with kPassword.
-inline std::unique_ptr<testsupport::Slapd> g_slapd;
-inline std::unique_ptr<testsupport::Dovecot> g_dovecot;
-inline testsupport::Slapd &slapd() { return *g_slapd; }
-inline testsupport::Dovecot &dovecot() { return *g_dovecot; }
-struct DirectoryAndMail : ::testing::Environment {
-    void SetUp() override
-    {
+// Started at the first call, from the test's own thread. The directory: mmueller (fax 4711), an
+// entry without uid (4712), anna13 and then berta13 (both 4713), a uid of 320 characters (4714),
+// lang38 (4716), lang (kLong), user50NN (50NN). The mail server: lang38 with kPassword38,
+// user50NN with Pw50NN, mmueller, anna13 and lang with kPassword.
+inline testsupport::Slapd &slapd()
+{
+    static testsupport::Slapd directory([] {
         using namespace testsupport;
         std::string ldif = ldif_base() + ldif_person("mmueller", {"4711"}) +
                            ldif_person_without_uid("ohne uid", {"4712"}) +
                            ldif_person("anna13", {"4713"}) + ldif_person("berta13", {"4713"}) +
                            ldif_person(std::string(320, 'u'), {"4714"}, "longuid") +
                            ldif_person("lang38", {"4716"}) + ldif_person("lang", {kLong});
-        DovecotOptions mail{{{"mmueller", kPassword}, {"anna13", kPassword},
-                             {"lang", kPassword}, {"lang38", kPassword38}}, "", true};
-        for (int i = 0; i < 50; ++i) {
+        for (int i = 0; i < 50; ++i)
             ldif += ldif_person("user" + subscriber(i), {subscriber(i)});
+        return SlapdOptions{ldif};
+    }());
+    return directory;
+}
+inline testsupport::Dovecot &dovecot()
+{
+    static testsupport::Dovecot server([] {
+        testsupport::DovecotOptions mail{{{"mmueller", kPassword}, {"anna13", kPassword},
+                                          {"lang", kPassword}, {"lang38", kPassword38}}, "", true};
+        for (int i = 0; i < 50; ++i)
             mail.users["user" + subscriber(i)] = "Pw" + subscriber(i);
-        }
-        g_slapd = std::make_unique<Slapd>(SlapdOptions{ldif});
-        g_dovecot = std::make_unique<Dovecot>(mail);
-    }
-    void TearDown() override { g_dovecot.reset(), g_slapd.reset(); }
-};
-inline const auto *const g_environment = testing::AddGlobalTestEnvironment(new DirectoryAndMail);
+        return mail;
+    }());
+    return server;
+}
 
 // The alpha user an extension routes to: u47NN, ulong (kLong), v50NN.
 inline std::string user_of(const std::string &extension)
