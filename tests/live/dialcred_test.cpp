@@ -1,395 +1,333 @@
-// dialcred run as a separate process, the way a host runs it, against the
-// project's omega and alpha servers, a private slapd and a private dovecot:
-// its standard output bytes, standard error, exit status, and the entries it
-// leaves on the alpha server.
-#include <gtest/gtest.h>
+// dialcred's answers: for each way a run can end, also while a server it needs is down, keeps
+// silent, stalls or cannot write, the exact bytes it prints on standard output and standard
+// error, its exit status, and what it leaves on the alpha server.
+#include <csignal>
+#include <thread>
 
-#include <chrono>
-#include <cstring>
-#include <memory>
-#include <string>
-
-#include "devservers.hpp"
-#include "fake_ldap.hpp"
-#include "process.hpp"
+#include "ports.hpp"
 #include "shared_servers.hpp"
 #include "silent_port.hpp"
 
-using e2e::DevServers;
-using testsupport::RunResult;
+using namespace e2e;
 
 namespace {
 
-const std::string kUsage = "Sie m\xfcssen alle drei Felder ausf\xfcllen.\n";
-const std::string kWrongPassword = "Das Passwort ist f\xfcr diese Durchwahl ung\xfcltig.\n\n";
-const std::string kUnknownLdap = "Die Durchwahl ist unbekannt (LDAP).\n";
-const std::string kBlocked = "Der Zugriff ist blockiert, versuchen Sie es sp\xe4ter.\n";
+const std::string kNotDigits = "Der Pincode muss aus Ziffern bestehen.\n";
+const std::string kPinTooLong = "Der Pincode ist zu lang.\n";
+const std::string kPasswordTooLong = "Das Passwort ist zu lang.\n";
+const std::string kNoDirectory =
+    "internal error: ldap_simple_bind_s returns Can't contact LDAP server\n" + kUnknownLdap;
+const std::string kRouteFailed = "internal error: o_apply_route returns error EC_";
+const std::string kStoreFailed = "internal error: a_put_usrconf_lib returns EC_";
+const std::string kNoClock = "internal error: can't get alpha timestamp (ignored)\n";
+const char *const kCounted = "1000000 1";
+const std::vector<std::string> kWrong = {"4711", "1234", "falsch"};
+const std::vector<std::string> kStdin = {"--stdin", "4711"}, kStdinNoRoute = {"--stdin", "9999"};
 
-const std::string kPassword = "Geheim42";
-const std::string kPassword38(38, 'p');
-
-std::string directory_entries()
+std::vector<std::string> pin(const std::string &p) { return {"4711", p, kPassword}; }
+std::vector<std::string> password(const std::string &p) { return {"4711", "1234", p}; }
+std::vector<std::string> extension(const std::string &e) { return {e, "1234", kPassword}; }
+Usrconf entry(const std::string &key, const std::string &value)
 {
-    using namespace testsupport;
-    std::string ldif = ldif_base();
-    ldif += ldif_person("mmueller", {"4711"});
-    ldif += ldif_person_without_uid("ohne uid", {"4712"});
-    ldif += ldif_person("anna13", {"4713"});
-    ldif += ldif_person("berta13", {"4713"});
-    ldif += ldif_person(std::string(320, 'u'), {"4714"}, "longuid");
-    ldif += ldif_person("lang38", {"4716"});
-    return ldif;
+    return {{{"u4711", key}, value}};
 }
 
-testsupport::DovecotOptions mailboxes()
+struct Case {
+    std::string out;  // exit status 0 for "Ok" and the usage message, 1 for all else
+    std::string err = "";
+    const char *counter = nullptr;  // T<extension> after the run; nullptr: as it was
+    std::vector<std::string> args = {"4711", "1234", kPassword};
+    std::string input = "";
+    Usrconf extra = {};
+    std::string alpha = "", omega = "";  // the servers' directives; the alpha clock is 1000000
+    void (*prepare)(DevServers &) = nullptr;
+    const char *pinlenmin = "4";
+    bool old_alpha = false;
+    double min_seconds = 0, max_seconds = 120;  // a throttle wait; no time-out waited out
+};
+
+// Each case on servers of its own, with the entries of preset. Whatever happens, a run changes
+// nothing on the alpha server but the counter and, when it prints Ok, the keypad code, which
+// gives the password back, and the counter is gone; and its level-0 lines reach the alpha
+// server's event log too.
+void check(const std::vector<Case> &cases, const Usrconf &preset = {})
 {
-    return {{{"mmueller", kPassword}, {"anna13", kPassword}, {"lang38", kPassword38}}};
-}
+    for (const Case &c : cases) {
+        const bool three = c.args.size() == 3;
+        const std::string ext = three ? c.args[0] : "4711";
+        SCOPED_TRACE("case " + std::to_string(&c - cases.data()) + ": " + ext);
+        Usrconf extra = c.extra;
+        extra.insert(preset.begin(), preset.end());
+        DevServers s = servers(extra, c.old_alpha, {{"PINLENMIN", c.pinlenmin}});
+        s.omega_control(c.omega);
+        s.alpha_control("clock =1000000\n" + c.alpha);
+        if (c.prepare)
+            c.prepare(s);
+        Usrconf expected = s.store();
+        const RunResult r = dialcred(s, c.args, c.input);
+        expect_result(r, c.out.ends_with("Ok") || c.out == kUsage ? 0 : 1, c.out, c.err);
+        EXPECT_GE(r.seconds, c.min_seconds);
+        EXPECT_LT(r.seconds, c.max_seconds);
 
-const auto *const g_env = ::testing::AddGlobalTestEnvironment(
-    new e2e::DirectoryAndMail(directory_entries, mailboxes));
+        const std::pair<std::string, std::string> counter{user_of(ext), "T" + ext},
+            code{user_of(ext), "t" + ext};
+        Usrconf after = s.store();
+        if (c.counter)
+            expected[counter] = c.counter;
+        if (r.out.ends_with("Ok")) {
+            EXPECT_EQ(decoded_password(three ? c.args[1] : "1234", after[code]),
+                      three ? c.args[2] : kPassword);
+            expected[code] = after[code];
+            expected.erase(counter);
+        }
+        EXPECT_EQ(after, expected);
 
-using Usrconf = std::map<std::pair<std::string, std::string>, std::string>;
-
-// The directory and mail settings of an alpha user, pointing at the private
-// servers.
-Usrconf settings(const std::string &user, const std::string &imap = "")
-{
-    return {{{user, "GD_IMH"},
-             imap.empty() ? "127.0.0.1:" + std::to_string(e2e::dovecot().imap_port()) : imap},
-            {{user, "GD_LDH"}, "127.0.0.1"},
-            {{user, "GD_LDPRT"}, std::to_string(e2e::slapd().port())},
-            {{user, "GD_LDBAS"}, testsupport::Slapd::kSuffix}};
-}
-
-std::vector<e2e::Route> routes()
-{
-    std::vector<e2e::Route> r;
-    for (const char *n : {"4711", "4712", "4713", "4714", "4715", "4716"})
-        r.push_back({n, "127.0.0.1", std::string("u") + n});
-    return r;
-}
-
-Usrconf all_settings()
-{
-    Usrconf all;
-    for (const auto &r : routes()) {
-        Usrconf s = settings(r.user);
-        all.insert(s.begin(), s.end());
+        std::vector<std::string> logged;
+        if (c.err.starts_with(" dialcred: "))
+            logged.push_back(c.err.substr(1, c.err.size() - 2));
+        EXPECT_EQ(s.event_log(), logged);
     }
-    return all;
 }
-
-DevServers standard_servers(const Usrconf &extra = {}, bool old_alpha = false,
-                            std::map<std::string, std::string> config = {{"PINLENMIN", "4"}})
-{
-    Usrconf usrconf = all_settings();
-    for (const auto &[k, v] : extra)
-        usrconf[k] = v;
-    return DevServers(routes(), config, usrconf, old_alpha);
-}
-
-RunResult dialcred(const DevServers &s, const std::vector<std::string> &args,
-                   double timeout = 60)
-{
-    std::vector<std::string> argv = {DIALCRED_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::run_command(argv, s.environment(), timeout);
-}
-
-using e2e::decoded_password;
-
-using e2e::expect_refused;
 
 }  // namespace
 
-TEST(Dialcred, WrongNumberOfArgumentsPrintsTheUsageAndExitsZero)
+// Refused before the attempt is counted: an earlier count stays as it was.
+TEST(Dialcred, UsageRouteAndPinRefusalsComeBeforeTheCounter)
 {
-    DevServers s = standard_servers();
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {}, {"4711"}, {"4711", "1234"}, {"4711", "1234", kPassword, "extra"}}) {
-        RunResult r = dialcred(s, args);
-        EXPECT_EQ(r.exit_status, 0);
-        EXPECT_EQ(r.out, kUsage);
-        EXPECT_EQ(r.err, "");
-    }
-    EXPECT_TRUE(s.store().count({"u4711", "T4711"}) == 0) << "no server was asked to count";
+    check({
+              {.out = kUsage, .args = {}},
+              {.out = kUsage, .args = {"4711", "1234", kPassword, "x"}},
+              {.out = kUsage, .args = {"--stdin"}},
+              {.out = kNoRoute, .args = extension("9999")},
+              {.out = kRouteFailed + "7\n\n", .omega = "error 94 7\n"},
+              {.out = kRouteFailed + "22\n\n", .omega = "exit 94\n"},
+              {.out = kRouteFailed + "1\n\n", .prepare = [](DevServers &s) { s.omega().stop(); }},
+              {.out = kRouteFailed + "1\n\n",  // killed, its registration left behind
+               .prepare = [](DevServers &s) { s.omega().signal(SIGKILL), s.omega().wait_exit(9); }},
+              // A keypad types digits only: any other PIN stores a code no keypad can give.
+              {.out = kNotDigits, .args = pin("0000")},
+              {.out = kNotDigits, .args = pin("")},
+              {.out = kNotDigits, .args = pin(" 1234")},
+              {.out = kNotDigits, .args = pin("1234 ")},
+              {.out = kNotDigits, .args = pin("+1234")},
+              {.out = kNotDigits, .args = pin("1abc")},
+              {.out = "Der Pincode ist zu kurz, verwenden Sie mindestens 4 Ziffern.\n",
+               .args = pin("123")},
+              {.out = "Der Pincode ist zu kurz, verwenden Sie mindestens -2 Ziffern.\n",
+               .args = pin("123456"), .pinlenmin = "-2"},
+          },
+          entry("T4711", "5 3"));
 }
 
-TEST(Dialcred, GoodPasswordStoresAKeypadCodeThatGivesThePasswordBack)
+// Over-long inputs are no free password test and no reset of the throttle, and a counter the
+// server cannot hold cannot count: all refused before the counter.
+TEST(Dialcred, OverlongInputsAndUncountableAttemptsAreRefusedBeforeTheCounter)
 {
-    DevServers s = standard_servers({{{"u4711", "T4711"}, "5 3"}});
-    RunResult r = dialcred(s, {"4711", "1234", kPassword});
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.out, "Ok");
-    EXPECT_EQ(r.err, "");
-    auto store = s.store();
-    ASSERT_EQ(store.count({"u4711", "t4711"}), 1u);
-    EXPECT_EQ(decoded_password("1234", store[{"u4711", "t4711"}]), kPassword);
-    EXPECT_EQ(store.count({"u4711", "T4711"}), 0u) << "a good password resets the counter";
-    EXPECT_TRUE(s.event_log().empty());
+    check({
+              {.out = kPinTooLong, .args = pin(std::string(76, '1'))},
+              {.out = kPasswordTooLong, .args = password(std::string(39, 'q'))},
+              {.out = kPasswordTooLong, .args = password(std::string(5000, 'q'))},
+              // A code of 83 characters.
+              {.out = kPasswordTooLong, .args = password(std::string(20, '\xe9'))},
+              {.out = "internal error: no connect to server bad..host\n",
+               .err = "bad..host: RPC: Unknown host\n", .args = extension("4799")},
+              // An old-generation server cannot read T + 10 digits.
+              {.out = "internal error: a_get_usrconf_lib returns EC_24\n\n",
+               .args = extension(kLong.substr(0, 10)), .old_alpha = true},
+              // --stdin: lines of at most 1,024 bytes; 9999 has no route.
+              {.out = kUsage, .args = kStdin},
+              {.out = kUsage, .args = kStdin, .input = "1234\r\n"},
+              {.out = kPinTooLong, .args = kStdinNoRoute,
+               .input = std::string(1025, '1') + "\n" + kPassword + "\n"},
+              {.out = kPasswordTooLong, .args = kStdinNoRoute,
+               .input = "1234\n" + std::string(1025, 'q') + "\n"},
+              {.out = kNoRoute, .args = kStdinNoRoute,
+               .input = "1234\n" + std::string(1024, 'q') + "\r\n"},
+          },
+          entry("T4711", "5 3"));
 }
 
-TEST(Dialcred, RouteFailuresAreReportedBeforeAnythingIsCounted)
+TEST(Dialcred, GoodPasswordStoresACodeThatGivesThePasswordBack)
 {
-    DevServers s = standard_servers();
-    expect_refused(dialcred(s, {"9999", "1234", kPassword}),
-                   "Die Durchwahl ist unbekannt (route).\n\n");
-    s.omega_control("error 94 7\n");
-    expect_refused(dialcred(s, {"4711", "1234", kPassword}),
-                   "internal error: o_apply_route returns error EC_7\n\n");
-    s.omega().stop();
-    expect_refused(dialcred(s, {"4711", "1234", kPassword}),
-                   "internal error: o_apply_route returns error EC_1\n\n");
-    EXPECT_EQ(s.store().count({"u4711", "T4711"}), 0u);
+    check({
+        {.out = "Ok", .extra = entry("T4711", "5 3")},
+        {.out = "Ok", .args = extension(kLong)},
+        {.out = "Ok", .args = pin("0123")},
+        {.out = "Ok", .args = pin("4294967296")},
+        {.out = "Ok", .args = {"4716", std::string(75, '1'), kPassword38}},
+        {.out = "Ok", .args = pin("1"), .pinlenmin = ""},
+        {.out = "Ok", .args = pin("123"), .omega = "exit 49\n"},
+        {.out = "Ok", .old_alpha = true},
+        {.out = "Ok", .args = kStdin, .input = "1234\n" + kPassword + "\n"},
+        {.out = "Ok", .args = kStdin, .input = "1234\r\n" + kPassword + "\r\n"},
+        {.out = "Ok", .args = kStdin, .input = "1234\n" + kPassword},
+    });
 }
 
-// A keypad types digits only: a PIN with anything else (a sign, a blank, a
-// letter) would store a code that decodes with no typed PIN, over the
-// user's working one. Refused before anything is counted.
-TEST(Dialcred, PinMustBeDigitsNotAllZerosOfTheMinimumLength)
+// Past the counter every attempt is counted, slowed down, and refused past a limit.
+TEST(Dialcred, RunsPastTheCounterAreCountedAndThrottled)
 {
-    struct Case {
-        const char *pin;
-        const char *out;  // nullptr: accepted
-    };
-    const std::string too_short =
-        "Der Pincode ist zu kurz, verwenden Sie mindestens 4 Ziffern.\n";
-    const char *const not_digits = "Der Pincode muss aus Ziffern bestehen.\n";
-    const Case cases[] = {
-        {"0000", not_digits}, {"abcd", not_digits},  {"", not_digits},
-        {" 1234", not_digits}, {"1234 ", not_digits}, {"+1234", not_digits},
-        {"-1234", not_digits}, {"1abc", not_digits},  {"12ab", not_digits},
-        {"123", too_short.c_str()},
-        {"0123", nullptr},
-        {"4294967296", nullptr},  // not mistaken for 0 by an overflow
-    };
-    DevServers s = standard_servers({{{"u4711", "t4711"}, "old code"}});
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.pin);
-        RunResult r = dialcred(s, {"4711", c.pin, kPassword});
-        if (c.out != nullptr) {
-            expect_refused(r, c.out);
-            EXPECT_EQ((s.store()[{"u4711", "t4711"}]), "old code");
-            EXPECT_EQ(s.store().count({"u4711", "T4711"}), 0u);
-        } else {
-            EXPECT_EQ(r.out, "Ok");
-            EXPECT_EQ(decoded_password(c.pin, s.store()[{"u4711", "t4711"}]), kPassword);
-        }
-    }
+    check({
+        {.out = kWrongPassword, .counter = kCounted, .args = kWrong},
+        {.out = kWrongPassword, .counter = kCounted, .args = {kLong, "1234", "falsch"}},
+        {.out = kWrongPassword, .counter = kCounted, .args = kWrong, .old_alpha = true},
+        // No wait after the first attempt, then a wait that doubles, and past 59 seconds a
+        // refusal that still counts.
+        {.out = kWrongPassword, .counter = "1000002 2", .args = kWrong,
+         .extra = entry("T4711", kCounted)},
+        {.out = kWrongPassword, .counter = "1000005 3", .args = kWrong,
+         .extra = entry("T4711", "1000002 2"), .alpha = "clock =1000001\n", .min_seconds = 1},
+        {.out = kWrongPassword, .counter = "1000008 4", .args = kWrong,
+         .extra = entry("T4711", "1000000 3")},
+        {.out = kBlocked, .err = " dialcred: Viele Fehlversuche f\xfcr Durchwahl 4711!\n",
+         .counter = "1000128 8", .args = kWrong, .extra = entry("T4711", "1000060 7")},
+        {.out = kWrongPassword, .err = " dialcred: ZU VIELE FEHLVERSUCHE F\xfcR DURCHWAHL 4711!\n",
+         .counter = "1032768 16", .args = kWrong, .extra = entry("T4711", "0 16")},
+        {.out = kWrongPassword, .counter = kCounted, .args = kWrong,
+         .extra = entry("T4711", "kein Wert")},
+        {.out = kNoClock + "Ok", .alpha = "clock =0\n"},
+    });
 }
 
-TEST(Dialcred, PinLengthMinimumComesFromTheOmegaConfiguration)
+// A fault of the alpha server keeps whole entries, those the steps before it wrote: nothing is
+// rolled back.
+TEST(Dialcred, AlphaServerFaultsKeepWhatTheStepsBeforeWrote)
 {
-    {
-        DevServers s = standard_servers({}, false, {{"PINLENMIN", "-2"}});
-        expect_refused(dialcred(s, {"4711", "123456", kPassword}),
-                       "Der Pincode ist zu kurz, verwenden Sie mindestens -2 Ziffern.\n");
-    }
-    for (const char *no_minimum : {"", "abc"}) {
-        DevServers s = standard_servers({}, false, {{"PINLENMIN", no_minimum}});
-        EXPECT_EQ(dialcred(s, {"4711", "1", kPassword}).out, "Ok") << no_minimum;
-    }
+    const Usrconf old = entry("t4711", "old code");
+    check({
+        {.out = kStoreFailed + "34\n\n", .extra = old, .alpha = "false 145\n"},
+        // The alpha server ends, without an answer, at the request for a key.
+        {.out = kNoClock + kNoDirectory, .extra = old, .alpha = "exit 144 T\n"},
+        {.out = kNoDirectory, .counter = kCounted, .extra = old, .alpha = "exit 144 GD_LDBAS\n"},
+        {.out = kStoreFailed + "16\n\n", .counter = kCounted, .extra = old,
+         .alpha = "exit 143 T\n"},
+        {.out = kStoreFailed + "16\n\n", .extra = old, .alpha = "exit 145 t\n"},
+    });
 }
 
-TEST(Dialcred, UnreachableAlphaServerIsAnInternalError)
+// The directory names the mailbox user, or the extension is unknown to it; a directory that is
+// down ends the run at once.
+TEST(Dialcred, DirectoryNamesTheMailboxUser)
 {
-    std::vector<e2e::Route> r = {{"4711", "bad..host", "u4711"}};
-    DevServers s(r, {}, {});
-    RunResult res = dialcred(s, {"4711", "1234", kPassword});
-    expect_refused(res, "internal error: no connect to server bad..host\n",
-                   "bad..host: RPC: Unknown host\n");
-    EXPECT_TRUE(s.event_log().empty());
+    Usrconf bind = entry("GD_LDU", testsupport::Slapd::kRootDn);
+    bind.merge(entry("GD_LDP", "falsch"));
+    check({
+        {.out = "internal error: ldap_simple_bind_s returns Invalid credentials\n" + kUnknownLdap,
+         .counter = kCounted, .extra = bind},
+        {.out = "internal error: GD_LDFIL must hold exactly one %s\n" + kUnknownLdap,
+         .counter = kCounted, .extra = entry("GD_LDFIL", "(|(cn=%s)(sn=%s))")},
+        {.out = kUnknownLdap, .counter = kCounted, .args = extension("4715")},  // not there
+        {.out = kUnknownLdap, .counter = kCounted, .args = extension("4712")},  // no uid
+        {.out = kUnknownLdap, .counter = kCounted, .args = extension("4714")},  // too long a uid
+        {.out = "Ok", .args = extension("4713")},  // the first of two entries
+        {.out = "Ok",
+         .extra = entry("GD_LDFIL", "(&(objectClass=inetOrgPerson)(facsimileTelephoneNumber=%s))")},
+        {.out = kNoDirectory, .counter = kCounted,
+         .extra = entry("GD_LDPRT", std::to_string(testsupport::free_tcp_port())),
+         .max_seconds = 8},
+    });
 }
 
-TEST(Dialcred, WrongPasswordIsRefusedAndCounted)
+// The mail server proves the password, by IMAP or POP3; one that is down refuses at once.
+TEST(Dialcred, MailServerProvesThePassword)
 {
-    DevServers s = standard_servers();
+    const std::string pop3 = "{127.0.0.1:" + std::to_string(dovecot().pop3_port()) + "/pop3}";
+    const auto imh = [](const std::string &spec) { return entry("GD_IMH", spec); };
+    check({
+        {.out = kWrongPassword, .counter = kCounted,
+         .extra = imh("127.0.0.1:" + std::to_string(testsupport::free_tcp_port())),
+         .max_seconds = 8},
+        {.out = kWrongPassword, .counter = kCounted, .args = kWrong, .extra = imh(pop3)},
+        {.out = "Ok", .extra = imh(pop3)},
+    });
+}
+
+// TLS when the mailbox specification asks for it, the certificate checked unless it says
+// otherwise; a plain login when it asks for nothing, also where the server offers STARTTLS.
+TEST(Dialcred, MailServerTakesTlsOnRequest)
+{
+    const std::string imap = "{127.0.0.1:" + std::to_string(dovecot().imap_port());
+    const std::string imaps = "{127.0.0.1:" + std::to_string(dovecot().imaps_port());
+    const auto imh = [](const std::string &spec) { return entry("GD_IMH", spec); };
+    check({
+        {.out = "Ok", .extra = imh(imaps + "/imap/ssl/novalidate-cert}")},
+        {.out = kWrongPassword, .counter = kCounted, .extra = imh(imaps + "/imap/ssl}")},
+        {.out = "Ok", .extra = imh(imap + "/imap/tls/novalidate-cert}")},
+        {.out = kWrongPassword, .counter = kCounted, .extra = imh(imap + "/imap/tls}")},
+        {.out = "Ok", .extra = imh(imap + "}")},
+        {.out = "Ok", .extra = imh(imap.substr(1))},
+    });
+}
+
+// Silent servers are waited out up to the client's limits: 10 seconds for each directory step.
+// A directory slow within them is waited for.
+TEST(Faults, SilentDirectoryIsWaitedOutUpToItsLimit)
+{
+    const std::string timed_out = " returns Timed out\n" + kUnknownLdap;
+    check({
+        {.out = "internal error: ldap_search_st" + timed_out, .counter = kCounted,
+         .extra = entry("GD_LDPRT", std::to_string(testsupport::silent_port(/*binds=*/true))),
+         .min_seconds = 9.5, .max_seconds = 20},
+        {.out = "internal error: ldap_simple_bind_s" + timed_out, .counter = kCounted,
+         .extra = entry("GD_LDPRT", std::to_string(testsupport::silent_port())),
+         .min_seconds = 9.5, .max_seconds = 20},
+        {.out = "Ok",
+         .prepare = [](DevServers &) {
+             slapd().pause();
+             std::thread([] {
+                 std::this_thread::sleep_for(std::chrono::seconds(3));
+                 slapd().resume();
+             }).detach();
+         },
+         .min_seconds = 3},
+    });
+}
+
+// The mail login is bounded by its own time-out, for IMAP and for POP3.
+TEST(Faults, SilentMailServerIsWaitedOutUpToItsLimit)
+{
+    const std::string silent = "127.0.0.1:" + std::to_string(testsupport::silent_port());
+    check({
+        {.out = kWrongPassword, .counter = kCounted, .extra = entry("GD_IMH", silent),
+         .min_seconds = 24, .max_seconds = 36},
+        {.out = kWrongPassword, .counter = kCounted,
+         .extra = entry("GD_IMH", "{" + silent + "/pop3}"), .min_seconds = 24, .max_seconds = 36},
+    });
+}
+
+// Without rpcbind no server can be found. The machine's rpcbind serves other tests, so the
+// command runs in a network namespace of its own, where loopback is up and nothing listens.
+TEST(Faults, RpcbindOutOfReachFailsTheRouteLookup)
+{
+    const testsupport::Environment path = {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}};
+    const std::string lo_up = "ip link set lo up";
+    if (testsupport::run_command({"unshare", "--net", "sh", "-c", lo_up}, path, 10).exit_status)
+        GTEST_SKIP() << "no private network namespace here: rpcbind cannot be taken away";
+    DevServers s = servers();
+    const Usrconf before = s.store();
+    const std::string exec_after = lo_up + " && exec \"$0\" \"$@\"";
+    const RunResult r = dialcred(s, {"4711", "1234", kPassword}, "", path,
+                                 {"unshare", "--net", "sh", "-c", exec_after});
+    expect_result(r, 1, "internal error: o_apply_route returns error EC_1\n\n");
+    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_EQ(s.store(), before);
+}
+
+// A store that cannot be written (full disk, read-only) answers every write false and keeps each
+// entry as it was, in the server's memory too, which the next runs' counts show: such a server
+// counts no attempt, neither in an existing counter (4711) nor in a new one (4712).
+TEST(Faults, AlphaStoreThatCannotBeWrittenKeepsEveryEntryAsItWas)
+{
+    DevServers s = servers({{{"u4711", "T4711"}, "5 3"}, {{"u4711", "t4711"}, "old code"}});
+    const Usrconf before = s.store();
+    s.alpha_control("clock =1000000\nnosave\n");
+    expect_result(dialcred(s, {"4711", "1234", kPassword}), 1, kStoreFailed + "34\n\n");
+    expect_result(dialcred(s, {"4711", "1234", "falsch"}), 1, kWrongPassword);
+    expect_result(dialcred(s, {"4712", "1234", kPassword}), 1, kUnknownLdap);
+    EXPECT_EQ(s.store(), before);
     s.alpha_control("clock =1000000\n");
-    expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword);
-    EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "1000000 1");
-    EXPECT_EQ(s.store().count({"u4711", "t4711"}), 0u);
-}
-
-// The throttle, driven by the alpha server's clock rather than real sleeps.
-TEST(Dialcred, RepeatedAttemptsAreDelayedThenRefused)
-{
-    DevServers s = standard_servers();
-    auto attempt = [&](long clock) {
-        s.alpha_control("clock =" + std::to_string(clock) + "\n");
-        return dialcred(s, {"4711", "1234", "falsch"});
-    };
-    auto counter = [&] { return s.store()[{"u4711", "T4711"}]; };
-    const long t0 = 1000000;
-
-    expect_refused(attempt(t0), kWrongPassword);
-    EXPECT_EQ(counter(), "1000000 1");
-    expect_refused(attempt(t0), kWrongPassword);
-    EXPECT_EQ(counter(), "1000002 2") << "no wait after the first attempt";
-
-    RunResult third = attempt(t0 + 1);
-    expect_refused(third, kWrongPassword);
-    EXPECT_GE(third.seconds, 1.0) << "one second early: it waits";
-    EXPECT_EQ(counter(), "1000005 3");
-
-    long clock = t0 + 5;
-    for (int count = 4; count <= 7; ++count) {
-        expect_refused(attempt(clock), kWrongPassword);
-        EXPECT_EQ(counter(), std::to_string(clock + (1L << (count - 1))) + " " +
-                                 std::to_string(count));
-        clock += 1L << (count - 1);
-    }
-    // The seventh set a 64-second delay; two seconds later the wait would be
-    // 62 seconds: refused, and still counted.
-    long seventh = clock - 64;
-    RunResult eighth = attempt(seventh + 2);
-    const std::string notice = "Viele Fehlversuche f\xfcr Durchwahl 4711!";
-    expect_refused(eighth, kBlocked, " dialcred: " + notice + "\n");
-    EXPECT_LT(eighth.seconds, 5.0);
-    EXPECT_EQ(counter(), std::to_string(seventh + 2 + 128) + " 8");
-    ASSERT_FALSE(s.event_log().empty());
-    EXPECT_EQ(s.event_log().back(), "dialcred: " + notice);
-
-    // A good password after the wait resets it.
-    s.alpha_control("clock =" + std::to_string(seventh + 2 + 128) + "\n");
-    EXPECT_EQ(dialcred(s, {"4711", "1234", kPassword}).out, "Ok");
-    EXPECT_EQ(s.store().count({"u4711", "T4711"}), 0u);
-}
-
-TEST(Dialcred, CountIsHeldAtSixteenAndLogged)
-{
-    DevServers s = standard_servers({{{"u4711", "T4711"}, "0 16"}});
-    s.alpha_control("clock =2000000\n");
-    const std::string notice = "ZU VIELE FEHLVERSUCHE F\xfcR DURCHWAHL 4711!";
-    expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword,
-                   " dialcred: " + notice + "\n");
-    EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "2032768 16");
-    EXPECT_EQ(s.event_log(), std::vector<std::string>{"dialcred: " + notice});
-}
-
-TEST(Dialcred, UnreadableCounterOrClockDoesNotBlock)
-{
-    DevServers s = standard_servers({{{"u4711", "T4711"}, "kein Wert"}});
-    s.alpha_control("clock =3000000\n");
-    expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword);
-    EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "3000000 1") << "rewritten in proper form";
-
-    s.alpha_control("clock =0\n");
-    RunResult r = dialcred(s, {"4711", "1234", kPassword});
-    EXPECT_EQ(r.out, "internal error: can't get alpha timestamp (ignored)\nOk");
-    EXPECT_EQ(r.exit_status, 0);
-}
-
-TEST(Dialcred, DirectoryErrorsAreReportedThenTheExtensionIsUnknown)
-{
-    DevServers s = standard_servers({{{"u4711", "GD_LDU"}, testsupport::Slapd::kRootDn},
-                                     {{"u4711", "GD_LDP"}, "falsch"},
-                                     {{"u4716", "GD_LDFIL"}, "(|(cn=%s)(sn=%s))"}});
-    expect_refused(dialcred(s, {"4711", "1234", kPassword}),
-                   "internal error: ldap_simple_bind_s returns Invalid credentials\n" +
-                       kUnknownLdap);
-    expect_refused(dialcred(s, {"4716", "1234", kPassword38}),
-                   "internal error: GD_LDFIL must hold exactly one %s\n" + kUnknownLdap);
-    // Not in the directory, an entry without the attribute, a name that does
-    // not fit: no internal error line.
-    expect_refused(dialcred(s, {"4715", "1234", kPassword}), kUnknownLdap);
-    expect_refused(dialcred(s, {"4712", "1234", kPassword}), kUnknownLdap);
-    expect_refused(dialcred(s, {"4714", "1234", kPassword}), kUnknownLdap);
-}
-
-TEST(Dialcred, FirstOfTwoMatchingEntriesWinsAndCompoundFiltersWork)
-{
-    DevServers s = standard_servers(
-        {{{"u4711", "GD_LDFIL"}, "(&(objectClass=inetOrgPerson)(facsimileTelephoneNumber=%s))"}});
-    EXPECT_EQ(dialcred(s, {"4713", "1234", kPassword}).out, "Ok");
-    EXPECT_EQ(dialcred(s, {"4711", "1234", kPassword}).out, "Ok");
-}
-
-TEST(Dialcred, DirectoryThatDoesNotAnswerTheSearchTimesOut)
-{
-    e2e::BindOnlyDirectory directory;
-    DevServers s = standard_servers({{{"u4711", "GD_LDPRT"}, std::to_string(directory.port())}});
-    RunResult r = dialcred(s, {"4711", "1234", kPassword});
-    expect_refused(r, "internal error: ldap_search_st returns Timed out\n" + kUnknownLdap);
-    EXPECT_GE(r.seconds, 9.5);
-    EXPECT_LT(r.seconds, 20.0);
-}
-
-TEST(Dialcred, DirectoryThatNeverAnswersTheBindTimesOut)
-{
-    testsupport::SilentPort directory;
-    DevServers s = standard_servers({{{"u4711", "GD_LDPRT"}, std::to_string(directory.port())}});
-    RunResult r = dialcred(s, {"4711", "1234", kPassword});
-    expect_refused(r, "internal error: ldap_simple_bind_s returns Timed out\n" + kUnknownLdap);
-    EXPECT_GE(r.seconds, 9.5);
-    EXPECT_LT(r.seconds, 20.0);
-}
-
-TEST(Dialcred, Pop3LoginProvesThePasswordToo)
-{
-    const std::string pop3 = "{127.0.0.1:" + std::to_string(e2e::dovecot().pop3_port()) + "/pop3}";
-    DevServers s = standard_servers({{{"u4711", "GD_IMH"}, pop3}});
-    expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword);
-    EXPECT_EQ(dialcred(s, {"4711", "1234", kPassword}).out, "Ok");
-    EXPECT_EQ(decoded_password("1234", s.store()[{"u4711", "t4711"}]), kPassword);
-}
-
-TEST(Dialcred, MailServerThatNeverAnswersIsAWrongPassword)
-{
-    testsupport::SilentPort mail;
-    const std::string port = std::to_string(mail.port());
-    for (const std::string &imh : {"127.0.0.1:" + port, "{127.0.0.1:" + port + "/pop3}"}) {
-        DevServers s = standard_servers({{{"u4711", "GD_IMH"}, imh}});
-        RunResult r = dialcred(s, {"4711", "1234", kPassword}, 90);
-        expect_refused(r, kWrongPassword);
-        EXPECT_GE(r.seconds, 24.0) << imh;
-        EXPECT_LT(r.seconds, 36.0) << imh;
-    }
-}
-
-TEST(Dialcred, OldGenerationAlphaServerServesTheWholeProcedure)
-{
-    DevServers s = standard_servers({}, /*old_alpha=*/true);
-    expect_refused(dialcred(s, {"4711", "1234", "falsch"}), kWrongPassword);
-    EXPECT_EQ(s.store().count({"u4711", "T4711"}), 1u);
-    EXPECT_EQ(dialcred(s, {"4711", "1234", kPassword}).out, "Ok");
-    EXPECT_EQ(decoded_password("1234", s.store()[{"u4711", "t4711"}]), kPassword);
-    EXPECT_EQ(s.store().count({"u4711", "T4711"}), 0u);
-}
-
-TEST(Dialcred, FailedStoreKeepsThePreviousCodeAndReportsTheCode)
-{
-    DevServers s = standard_servers({{{"u4711", "t4711"}, "old code"}});
-    s.alpha_control("false 145\n");
-    expect_refused(dialcred(s, {"4711", "1234", kPassword}),
-                   "internal error: a_put_usrconf_lib returns EC_34\n\n");
-    EXPECT_EQ((s.store()[{"u4711", "t4711"}]), "old code");
-    EXPECT_EQ(s.store().count({"u4711", "T4711"}), 0u);
-}
-
-// The longest inputs whose keypad code still fits and gives the whole
-// password back (the refusals beyond are in the guard test).
-TEST(Dialcred, KeypadCodeAtItsLimitsIsStoredWhole)
-{
-    DevServers s = standard_servers();
-    EXPECT_EQ(dialcred(s, {"4716", "1234", kPassword38}).out, "Ok");
-    std::string code = s.store()[{"u4716", "t4716"}];
-    EXPECT_EQ(code.size(), 79u);
-    EXPECT_EQ(decoded_password("1234", code), kPassword38);
-    EXPECT_EQ(dialcred(s, {"4716", std::string(75, '1'), kPassword38}).out, "Ok");
-    EXPECT_EQ(decoded_password(std::string(75, '1'), s.store()[{"u4716", "t4716"}]), kPassword38);
-}
-
-TEST(Dialcred, AlphaServerDyingMidwayEndsWithAMessageNotASignal)
-{
-    DevServers s = standard_servers();
-    s.alpha_control("clock =4000000\nexit 144 GD_\n");
-    RunResult r = dialcred(s, {"4711", "1234", kPassword});
-    EXPECT_EQ(r.term_signal, 0);
-    EXPECT_EQ(r.exit_status, 1);
-    // Every later alpha read fails: the directory defaults apply, and nothing
-    // answers the directory's default port here.
-    EXPECT_EQ(r.out, "internal error: ldap_simple_bind_s returns Can't contact LDAP server\n" +
-                         kUnknownLdap);
-    EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "4000000 1") << "the counter was written whole";
+    expect_result(dialcred(s, {"4711", "1234", "falsch"}), 1, kWrongPassword);
+    expect_result(dialcred(s, {"4712", "1234", kPassword}), 1, kUnknownLdap);
+    EXPECT_EQ((s.store()[{"u4711", "T4711"}]), "1000008 4");
+    EXPECT_EQ((s.store()[{"u4712", "T4712"}]), "1000000 1");
 }
