@@ -141,10 +141,6 @@ TEST_F(Lib, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
         bool_t v = 7;
         return got(a_exc_status_lib(nullptr, "anna", 1, 2, 3, TRUE, &v), v);
     };
-    auto compat = [] {
-        long first = -1, level = -1;
-        return got(a_get_compat_lib(nullptr, &first, &level), level);
-    };
     auto e_rec = [](long nr) {
         a_e_rec e{};
         e.nr = 99;
@@ -171,7 +167,6 @@ TEST_F(Lib, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
         {"false 3", mk_dok, "34 -1"},
         {"error 113 -7", status, "-7 7", A_EXC_STATUS,
          {wire(xdr_a_exc_status_i, a_exc_status_i{"anna", 1, 2, 3, TRUE})}},
-        {"compat 75 0 9", compat, "32 -1"},
         {"", [=] { return e_rec(5); }, "0 5 subject 5"},
         {"", [=] { return e_rec(0); }, "25 99 "},  // the server's empty record
         {"", user, "0 annabellex 4"},
@@ -179,15 +174,14 @@ TEST_F(Lib, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
         {"", [=] { return route(false, "0301234567890"); }, "0 host-0301234567 qual 0301234567 forgotten"},
         {"error 117 25", [=] { return route(false, "030"); }, "25 h u i forgotten"},
         {"", [=] { return route(true, "4711"); }, "0 127.0.0.1 mueller id1 held"},
-        {"", [=] { return route(true, "0123456789ABC"); }, "0 alpha.example long id2 held"},  // sent cut to 10
         {"", [=] { return route(true, "9999"); }, "25 h u i held"},
         {"error 94 -7", [=] { return route(true, "4711"); }, "-7 h u i held"},
         {"version 94 1", [=] { return route(true, "4711"); }, "22 h u i forgotten"},
         {"", [=] { return config("NOSUCHKEY"); }, "25 9 u"},
-        {"", [] {
-             return got(o_put_config_lib(nullptr, "ABCDEFGHIJKLMN", std::string(100, 'v').c_str()));
-         }, "0"},
-        {"", [=] { return config("ABCDEFGHIJXYZ"); }, "0 80 v"},  // key and value cut to their fields
+        {"", [=] {  // key and value cut to their fields
+             const int rc = o_put_config_lib(nullptr, "ABCDEFGHIJKLMN", std::string(100, 'v').c_str());
+             return got(rc) + " " + config("ABCDEFGHIJXYZ");
+         }, "0 0 80 v"},
         // Under `false P` a change is not made; the configuration's put gives 22 then.
         {"false 48\nfalse 50", [] {
              return got(o_put_config_lib(nullptr, "K", "v"), o_del_config_lib(nullptr, "PINLENMIN"));
@@ -338,7 +332,6 @@ TEST_F(Lib, RecordVersionsAreCheckedBeforeSendingAndOnArrival)
         {"compat 75 1 10", new_line, "0 FAX2-and-m", A_GET_FAXL_NEW, {wire(xdr_o_get_faxl_new_i, sent)}},
         {"compat 75 0 9", [=] { return old_line() + ", " + new_line(); }, "32  0, 32 "},  // no level
         {"compat 75 1 10\nversion 130 1", new_line, "32 "},
-        {"compat 75 1 11\nsystemerr 130", new_line, "16 "},
         {"", list_new, "0 0 0"},  // even an empty chain is handed over
         {"error 104 12", list_new, "12 5 3"},
         // The server would end at once if a version-1 record reached it.
@@ -346,7 +339,6 @@ TEST_F(Lib, RecordVersionsAreCheckedBeforeSendingAndOnArrival)
         {"", [=] { const std::string r = got(o_put_faxl_new_lib(nullptr, &v0)); return r + " " + get_new(); },
          "0 0 n1"},
         {"version 103 1", get_new, "32 "},
-        {"version 103 2", get_new, "22 "},  // does not decode: a failed call
         // The raw stub stores a version-1 record the wrapper would not send.
         {"", [=] {
              const std::string before = list_new();  // and the default handle again
@@ -390,7 +382,6 @@ TEST_F(Lib, PageUploadAdvancesByTheChunkSizeUntilTheOffsetPassesTheEnd)
         };
     };
     run({
-        {"", upload(0, 0), "0 held", A_PUT_PAGEB, chunks({{0, 0}})},
         {"", upload(2976, 0), "0 held", A_PUT_PAGEB, chunks({{0, 1488}, {1488, 1488}, {2976, 0}})},
         {"", upload(10, 4), "0 held", A_PUT_PAGEB, chunks({{0, 4}, {4, 4}, {8, 2}})},
         {"", upload(-1, 0), "0 held", A_PUT_PAGEB, {}},

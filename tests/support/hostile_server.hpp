@@ -118,9 +118,6 @@ public:
         close(listen_fd_);
     }
 
-    HostileServer(const HostileServer &) = delete;
-    HostileServer &operator=(const HostileServer &) = delete;
-
 private:
     struct Connection {
         int fd;
