@@ -161,6 +161,15 @@ TEST_F(Lib, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
         const int rc = o_get_config_lib(nullptr, key, v);
         return got(rc, std::strlen(v), v[0]);
     };
+    auto omega_user = [] {
+        o_user u{};
+        return got(a_get_o_user_lib(nullptr, "alpha.example", "anna", &u), u.alpha_user);
+    };
+    auto ron = [] {
+        o_route_new r{};
+        const int rc = o_get_ron_lib(nullptr, "r9", &r);
+        return got(rc, r.o_route_new_u.v0.target_user, r.o_route_new_u.v0.target_value);
+    };
     run({
         {"", bif, "0 1", A_BIF, {wire(xdr_a_bif_i, a_bif_i{"anna", 3})}},
         {"false 10", bif, "0 0"},  // a FALSE answer is an answer
@@ -171,12 +180,25 @@ TEST_F(Lib, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
         {"", [=] { return e_rec(0); }, "25 99 "},  // the server's empty record
         {"", user, "0 annabellex 4"},
         {"false 30", user, "6  0"},
+        {"", omega_user, "0 anna", A_GET_O_USER,
+         {wire(xdr_a_get_o_user_i, a_get_o_user_i{"alpha.example", "anna"})}},
+        {"false 35", omega_user, "6 "},  // present only when its user id is not empty
         {"", [=] { return route(false, "0301234567890"); }, "0 host-0301234567 qual 0301234567 forgotten"},
         {"error 117 25", [=] { return route(false, "030"); }, "25 h u i forgotten"},
         {"", [=] { return route(true, "4711"); }, "0 127.0.0.1 mueller id1 held"},
         {"", [=] { return route(true, "9999"); }, "25 h u i held"},
         {"error 94 -7", [=] { return route(true, "4711"); }, "-7 h u i held"},
         {"version 94 1", [=] { return route(true, "4711"); }, "22 h u i forgotten"},
+        {"", [=] {
+             const int rc = o_put_ron_lib(nullptr, "r9", "descr", "5555", "", "127.0.0.1", "schmidt", "id9",
+                                          "text", -42);
+             return got(rc) + " " + ron();
+         }, "0 0 schmidt -42"},
+        {"version 92 1", ron, "32  0"},
+        {"", [=] {
+             const int rc = o_del_ron_lib(nullptr, "r9");
+             return got(rc) + " " + ron();
+         }, "0 25  0"},
         {"", [=] { return config("NOSUCHKEY"); }, "25 9 u"},
         {"", [=] {  // key and value cut to their fields
              const int rc = o_put_config_lib(nullptr, "ABCDEFGHIJKLMN", std::string(100, 'v').c_str());
@@ -354,6 +376,90 @@ TEST_F(Lib, RecordVersionsAreCheckedBeforeSendingAndOnArrival)
              return got(a_get_e_rec_new_ll_lib(nullptr, 1, 0, 2, 3, 4, &e),
                         a_get_s_rec_new_ll_lib(nullptr, 1, 2, 5, "t", "p", 3, 4, &s));
          }, "23 23", A_GET_E_REC_NEW_LL, {}},
+    });
+}
+
+// Get, put and delete of a fax group or line: a name is asked for with its
+// first ten characters, a missing one gives 25 and leaves the caller's record,
+// a second delete gives 34, and under `false P` the put is refused (34) and
+// nothing is stored.
+template <class Rec>
+std::vector<Step> fax_table_steps(unsigned long put, int (*get)(CLIENT *, const char *, Rec *),
+                                  int (*store)(CLIENT *, const Rec *), int (*del)(CLIENT *, const char *))
+{
+    auto fetch = [get](const char *name) {
+        Rec r{};
+        std::strcpy(r.name, "marker");
+        const int rc = get(nullptr, name, &r);
+        return got(rc, r.name, r.f5);
+    };
+    auto stored = [=](const char *name, const char *asked) {
+        Rec r{};
+        my_strncpy(r.name, name, 10);
+        r.f5 = -5;
+        const int rc = store(nullptr, &r);
+        return got(rc) + " " + fetch(asked);
+    };
+    return {
+        {"", [=] { return stored("0123456789", "0123456789-and-more"); }, "0 0 0123456789 -5"},
+        {"", [=] { return fetch("nosuch"); }, "25 marker 0"},
+        {"", [=] {
+             const int first = del(nullptr, "0123456789");
+             const int second = del(nullptr, "0123456789");
+             return got(first, second) + " " + fetch("0123456789");
+         }, "0 34 25 marker 0"},
+        {"false " + std::to_string(put), [=] { return stored("alpha", "alpha"); }, "34 25 marker 0"},
+    };
+}
+
+TEST_F(Lib, FaxTablesGetPutAndDeleteAnswerWithTheirCodes)
+{
+    std::vector<Step> steps = fax_table_steps(O_PUT_FAXG, o_get_faxg_lib, o_put_faxg_lib, o_del_faxg_lib);
+    for (Step &step : fax_table_steps(O_PUT_FAXL, o_get_faxl_lib, o_put_faxl_lib, o_del_faxl_lib))
+        steps.push_back(step);
+    run(steps);
+}
+
+// The new-only list wrappers ask with an unversioned block request, where the
+// answer's leading short is no code; the send job texts travel only for the
+// text selectors; a user id change is cut to its field.
+TEST_F(Lib, NewOnlyWrappersSendWhatTheServerTakes)
+{
+    auto e_list = [] {
+        a_get_e_rec_new_ll_o e{};
+        const int rc = a_get_e_rec_new_ll_lib(nullptr, 8, 1, 2, 40, 2, &e);
+        const std::string line = e.list ? e.list->entry.a_e_rec_new_u.v1.line : "none";
+        a_get_e_rec_new_ll_free(&e);
+        return got(rc, e.error, line);
+    };
+    auto s_list = [](short selector) {
+        a_get_s_rec_new_ll_o s{};
+        const std::string pattern(90, 'p');
+        const int rc = a_get_s_rec_new_ll_lib(nullptr, 9, 1, selector, "textlongerxyz", pattern.c_str(), 100, 2, &s);
+        std::string out = got(rc, s.count);
+        if (s.list != nullptr && s.list->next != nullptr)  // both record versions come back
+            out += " " + std::to_string(s.list->entry.version) + " " + s.list->next->entry.a_s_rec_new_u.v1.x_text3;
+        a_get_s_rec_new_ll_free(&s);
+        return out;
+    };
+    auto s_sent = [](short selector, const char *text, const std::string &pattern) {
+        a_get_s_rec_new_ll_i i{1, {}};
+        i.a_get_s_rec_new_ll_i_u.v1 = {9, selector, "", "", 100, 2};
+        std::strcpy(i.a_get_s_rec_new_ll_i_u.v1.text, text);
+        std::strcpy(i.a_get_s_rec_new_ll_i_u.v1.pattern, pattern.c_str());
+        return std::vector<Bytes>{wire(xdr_a_get_s_rec_new_ll_i, i)};
+    };
+    a_cha_userid_i cha{};
+    cha.a_cha_userid_i_u.v0 = {12, "bertholdxy"};
+    run({
+        {"error 142 3", e_list, "0 3 line-of-twenty-40", A_GET_E_REC_NEW_LL,
+         {wire(xdr_a_get_eb_i, a_get_eb_i{8, 2, 40, 2})}},
+        {"", [=] { return s_list(5); }, "0 2 0 v1 101", A_GET_S_REC_NEW_LL,
+         s_sent(5, "textlonger", std::string(80, 'p'))},
+        {"", [=] { return s_list(7); }, "0 2 0 v1 101", A_GET_S_REC_NEW_LL, s_sent(7, "", "")},
+        {"error 139 5", [=] { return s_list(4); }, "5 0"},
+        {"error 136 -4", [] { return got(a_cha_userid_lib(nullptr, 12, "bertholdxyz")); }, "-4", A_CHA_USERID,
+         {wire(xdr_a_cha_userid_i, cha)}},
     });
 }
 
