@@ -53,15 +53,15 @@ struct Step {
     std::vector<Bytes> sent = {};
 };
 
-class Lib : public testing::Test {
+class ClientLibrary : public testing::Test {
 protected:
-    explicit Lib(bool old_alpha = false)
+    explicit ClientLibrary(bool old_alpha = false)
         : servers_({{"4711", "127.0.0.1", "mueller", "id1"}, {"0123456789", "alpha.example", "long", "id2"}},
                    {{"PINLENMIN", "4"}}, {{{"mueller", "GD_LDH"}, "127.0.0.1"}}, old_alpha)
     {
         e2e::use_devservers_in_this_process();
     }
-    ~Lib() override
+    ~ClientLibrary() override
     {
         o_close_client_lib(nullptr);
         a_close_client_lib(nullptr);
@@ -96,9 +96,9 @@ protected:
     e2e::DevServers servers_;
 };
 
-class OldAlpha : public Lib {
+class OldAlphaServer : public ClientLibrary {
 protected:
-    OldAlpha() : Lib(true) {}
+    OldAlphaServer() : ClientLibrary(true) {}
 };
 
 }  // namespace
@@ -106,7 +106,7 @@ protected:
 // Each yes/no member fills its request in the order of its arguments, cutting
 // texts to their fields (the log text travels whole with its NUL); TRUE gives
 // 0, FALSE 34.
-TEST_F(Lib, YesNoWrappersSendTheirArgumentsInOrderAndGive34ForFalse)
+TEST_F(ClientLibrary, YesNoWrappersSendTheirArgumentsInOrderAndGive34ForFalse)
 {
     static const std::string log(300, 'L'), host(40, 'h');
     a_forward_i forward{"anna", 2, 3, "", "bert", "id-of-elev", 7};
@@ -133,7 +133,7 @@ TEST_F(Lib, YesNoWrappersSendTheirArgumentsInOrderAndGive34ForFalse)
 // Copy-out, record, route and configuration wrappers write their out arguments
 // only when the answer counts: an absent record, a refusal or an answer in a
 // version the client does not read gives its code and leaves them alone.
-TEST_F(Lib, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
+TEST_F(ClientLibrary, OutArgumentsAreWrittenOnlyWhenTheAnswerCounts)
 {
     auto bif = [] { bool_t b = 7; return got(a_bif_lib(nullptr, "anna", 3, &b), b); };
     auto mk_dok = [] { long nr = -1; return got(a_mk_dok_lib(nullptr, "anna", &nr), nr); };
@@ -231,7 +231,7 @@ std::string two_blocks(int (*wrapper)(CLIENT *, long, short, long, long, Res *),
 // Hand-over wrappers give the caller the answer's chain, which outlives the next
 // call until freed; an empty answer or a code of the server's hands nothing
 // over and leaves the caller's record as it was.
-TEST_F(Lib, HandOverWrappersGiveTheChainAwayOrNothing)
+TEST_F(ClientLibrary, HandOverWrappersGiveTheChainAwayOrNothing)
 {
     auto usrconf = [] {
         a_usrconf_ll_o u{nullptr, 99, 0};
@@ -315,7 +315,7 @@ TEST_F(Lib, HandOverWrappersGiveTheChainAwayOrNothing)
 // other wrapper gives 23 before asking), a version the client does not read
 // gives 32, a record version other than the one the server takes is refused
 // before anything is sent (24, 23), and only a list's first element decides.
-TEST_F(Lib, RecordVersionsAreCheckedBeforeSendingAndOnArrival)
+TEST_F(ClientLibrary, RecordVersionsAreCheckedBeforeSendingAndOnArrival)
 {
     static char name[11] = {'F', 'A', 'X', '1', '\0', 'r', 'e', 's', 't', '!', '\0'};
     auto old_line = [] { o_faxl r{}; return got(a_get_faxl_lib(nullptr, name, &r), r.name, r.f8); };
@@ -412,7 +412,7 @@ std::vector<Step> fax_table_steps(unsigned long put, int (*get)(CLIENT *, const 
     };
 }
 
-TEST_F(Lib, FaxTablesGetPutAndDeleteAnswerWithTheirCodes)
+TEST_F(ClientLibrary, FaxTablesGetPutAndDeleteAnswerWithTheirCodes)
 {
     std::vector<Step> steps = fax_table_steps(O_PUT_FAXG, o_get_faxg_lib, o_put_faxg_lib, o_del_faxg_lib);
     for (Step &step : fax_table_steps(O_PUT_FAXL, o_get_faxl_lib, o_put_faxl_lib, o_del_faxl_lib))
@@ -423,7 +423,7 @@ TEST_F(Lib, FaxTablesGetPutAndDeleteAnswerWithTheirCodes)
 // The new-only list wrappers ask with an unversioned block request, where the
 // answer's leading short is no code; the send job texts travel only for the
 // text selectors; a user id change is cut to its field.
-TEST_F(Lib, NewOnlyWrappersSendWhatTheServerTakes)
+TEST_F(ClientLibrary, NewOnlyWrappersSendWhatTheServerTakes)
 {
     auto e_list = [] {
         a_get_e_rec_new_ll_o e{};
@@ -466,7 +466,7 @@ TEST_F(Lib, NewOnlyWrappersSendWhatTheServerTakes)
 // A page goes up in chunks of its chunk size (1488 when told 0) until the
 // offset passes its end; each chunk carries the page's bytes at its offset,
 // and the first refused chunk ends the upload.
-TEST_F(Lib, PageUploadAdvancesByTheChunkSizeUntilTheOffsetPassesTheEnd)
+TEST_F(ClientLibrary, PageUploadAdvancesByTheChunkSizeUntilTheOffsetPassesTheEnd)
 {
     static std::string page(3000, '\0');
     for (size_t i = 0; i < page.size(); ++i)
@@ -508,7 +508,7 @@ TEST_F(Lib, PageUploadAdvancesByTheChunkSizeUntilTheOffsetPassesTheEnd)
 // a second destroy), a caller's own handle is kept and fails again without
 // SIGPIPE; a refusal that sends nothing (76, an 80-character log line, an
 // explicit host without a handle variable) keeps the default.
-TEST_F(Lib, FailedCallsForgetTheDefaultAndKeepTheCallersHandle)
+TEST_F(ClientLibrary, FailedCallsForgetTheDefaultAndKeepTheCallersHandle)
 {
     char v[81];
     CLIENT *handed = nullptr, *own = nullptr;
@@ -559,7 +559,7 @@ TEST_F(Lib, FailedCallsForgetTheDefaultAndKeepTheCallersHandle)
 // for a missing entry is passed on with the buffer emptied; the clock stub
 // hands back zero and times past 2^31 as they are; whatever length a caller
 // gives, a text is cut to its field before it enters a record.
-TEST_F(Lib, UsrconfClockAndBoundedCopies)
+TEST_F(ClientLibrary, UsrconfClockAndBoundedCopies)
 {
     static const std::string key30(30, 'k'), huge(100000, 'x');
     auto get = [](const char *user, const char *key) {
@@ -602,7 +602,7 @@ TEST_F(Lib, UsrconfClockAndBoundedCopies)
 
 // An old-generation server gets the old usrconf procedures with keys of ten
 // characters; a longer key is refused before sending (24), keeping the handle.
-TEST_F(OldAlpha, UsrconfUsesTheOldProceduresWithTenCharacterKeys)
+TEST_F(OldAlphaServer, UsrconfUsesTheOldProceduresWithTenCharacterKeys)
 {
     auto get = [](const char *key) {
         char v[81] = "stale";
