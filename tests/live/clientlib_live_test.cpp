@@ -559,7 +559,7 @@ TEST_F(ClientLibrary, FailedCallsForgetTheDefaultAndKeepTheCallersHandle)
 // for a missing entry is passed on with the buffer emptied; the clock stub
 // hands back zero and times past 2^31 as they are; whatever length a caller
 // gives, a text is cut to its field before it enters a record.
-TEST_F(ClientLibrary, UsrconfClockAndBoundedCopies)
+TEST_F(ClientLibrary, UsrconfKeysClockTimesAndHugeArgumentsKeepToTheirFields)
 {
     static const std::string key30(30, 'k'), huge(100000, 'x');
     auto get = [](const char *user, const char *key) {
