@@ -1,18 +1,23 @@
-// An ONC RPC server that answers badly on purpose: it reads each record-marked
-// call and sends back whatever bytes a test scripted for it (garbage, a cut
-// record, a reply to another call, absurd lengths) or nothing at all. It stands
-// in for a broken or hostile omega or alpha server, so that the client
-// libraries can be shown to fail with their code, in time and in bounded
-// memory, whatever a server sends.
+// An ONC RPC server that answers badly on purpose: it reads each call and
+// sends back whatever bytes a test scripted for it (garbage, a cut record, a
+// reply to another call, absurd lengths) or nothing at all, standing in for a
+// broken or hostile omega or alpha server. One thread per connection, so that
+// a client that stops reading a long answer holds up nobody else.
 #pragma once
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <rpc/rpc.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <list>
-#include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,72 +25,133 @@ namespace e2e {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Big-endian 32-bit words, as XDR puts them on the wire.
+inline Bytes xdr_words(std::initializer_list<std::uint32_t> words)
+{
+    Bytes out;
+    for (std::uint32_t w : words)
+        out.insert(out.end(), {std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8), std::uint8_t(w)});
+    return out;
+}
+
+inline Bytes &append(Bytes &to, const Bytes &more)
+{
+    to.insert(to.end(), more.begin(), more.end());
+    return to;
+}
+
+// One record of a single fragment: an accepted, successful reply to xid
+// (verifier AUTH_NONE of length 0) and its results.
+inline Bytes success_record(std::uint32_t xid, const Bytes &results)
+{
+    Bytes out = xdr_words({0x80000000u | static_cast<std::uint32_t>(24 + results.size()), xid, 1, 0, 0, 0, 0});
+    return append(out, results);
+}
+
 // The header fields of one call as it arrived.
 struct RpcCall {
-    std::uint32_t xid = 0;
-    std::uint32_t prog = 0;
-    std::uint32_t vers = 0;
-    std::uint32_t proc = 0;
+    std::uint32_t xid, proc;
 };
 
-// What the server does once a call has arrived.
+// What the server does once a call has arrived: writes the bytes as they are,
+// then closes the connection, or sends them again at an interval while the
+// client stays.
 struct Answer {
-    Bytes bytes;                // written as they are: record marking is the script's
-    bool close_after = false;   // then the connection is closed
-    double repeat_every = 0.0;  // > 0: the bytes go out again at this interval while the
-                                // client keeps the connection
+    Bytes bytes;
+    bool close_after = false;
+    double repeat_every = 0.0;
 };
-using Responder = std::function<Answer(const RpcCall &)>;
-
-// Big-endian 32-bit words, as XDR puts them on the wire.
-Bytes xdr_words(std::initializer_list<std::uint32_t> words);
-Bytes &append(Bytes &to, const Bytes &more);
-// The header of an accepted, successful reply to xid (no verifier); the
-// results follow it.
-Bytes success_header(std::uint32_t xid);
-// One record: a single fragment marked as the last one, announcing
-// `announced` bytes (by default exactly what follows).
-Bytes record(const Bytes &payload, std::uint32_t announced = 0xffffffffu);
 
 class HostileServer {
 public:
-    // Listens on 127.0.0.1 and registers itself with rpcbind (TCP, version 1)
-    // under every program number given, replacing any earlier registration.
-    HostileServer(std::vector<unsigned long> programs, Responder responder);
+    // Listens on 127.0.0.1 and registers with rpcbind (TCP, version 1) under
+    // every program given.
+    HostileServer(std::vector<unsigned long> programs, std::function<Answer(const RpcCall &)> responder)
+        : programs_(std::move(programs)), responder_(std::move(responder)),
+          listen_fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t len = sizeof addr;
+        auto *sa = reinterpret_cast<sockaddr *>(&addr);
+        if (bind(listen_fd_, sa, len) != 0 || listen(listen_fd_, 64) != 0 || getsockname(listen_fd_, sa, &len) != 0)
+            throw std::runtime_error("hostile server: no socket");
+        netbuf nb{len, len, &addr};
+        netconfig *tcp = getnetconfigent("tcp");
+        for (unsigned long prog : programs_) {
+            rpcb_unset(prog, 1, nullptr);
+            if (tcp == nullptr || !rpcb_set(prog, 1, tcp, &nb))
+                throw std::runtime_error("hostile server: rpcbind refused program " + std::to_string(prog));
+        }
+        freenetconfigent(tcp);
+        acceptor_ = std::thread([this] {
+            for (int fd; (fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                connections_.remove_if([](Connection &c) {  // the finished ones
+                    if (!c.done)
+                        return false;
+                    c.worker.join();
+                    close(c.fd);
+                    return true;
+                });
+                Connection &c = connections_.emplace_back(fd);
+                c.worker = std::thread([this, &c] {
+                    serve(c.fd);
+                    shutdown(c.fd, SHUT_RDWR);  // the client sees the end at once
+                    c.done = true;
+                });
+            }
+        });
+    }
+
     // Unregisters, closes every connection and ends its threads.
-    ~HostileServer();
-
-    HostileServer(const HostileServer &) = delete;
-    HostileServer &operator=(const HostileServer &) = delete;
-
-    std::uint16_t port() const { return port_; }
-    // Calls received so far.
-    std::size_t calls() const { return calls_.load(); }
+    ~HostileServer()
+    {
+        for (unsigned long prog : programs_)
+            rpcb_unset(prog, 1, nullptr);
+        shutdown(listen_fd_, SHUT_RDWR);  // ends the accept
+        acceptor_.join();
+        for (Connection &c : connections_)
+            shutdown(c.fd, SHUT_RDWR);  // ends a worker's receive, poll or send
+        for (Connection &c : connections_) {
+            c.worker.join();
+            close(c.fd);
+        }
+        close(listen_fd_);
+    }
 
 private:
-    void accept_loop();
-    void serve(int fd);
-    // Waits until fd is readable; false when the server is stopping.
-    bool wait_readable(int fd, int timeout_ms) const;
-
-    std::vector<unsigned long> programs_;
-    Responder responder_;
-    int listen_fd_ = -1;
-    int wake_fd_ = -1;  // eventfd: readable once the server is stopping
-    std::uint16_t port_ = 0;
-    std::atomic<std::size_t> calls_{0};
-    // One per accepted connection; a finished one is joined and closed at
-    // the next accept, so that thousands of short calls cost no more.
     struct Connection {
-        explicit Connection(int f) : fd(f) {}
         int fd;
         std::thread worker;
         std::atomic<bool> done{false};
     };
-    void reap_finished();  // with mutex_ held
 
-    std::mutex mutex_;  // guards connections_
-    std::list<Connection> connections_;
+    void serve(int fd) const
+    {
+        auto word = [](const std::uint8_t *p) { return std::uint32_t(p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]); };
+        // A blocking send writes all unless the client left or the server stops.
+        auto send_all = [fd](const Bytes &b) { return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); };
+        for (std::uint8_t mark[4]; recv(fd, mark, 4, MSG_WAITALL) == 4;) {
+            // A call is a single fragment of its 24-byte header and a few hundred bytes.
+            if (word(mark) < 0x80000018u || word(mark) > 0x80100000u)
+                return;
+            Bytes call(word(mark) & 0x7fffffffu);
+            if (recv(fd, call.data(), call.size(), MSG_WAITALL) != ssize_t(call.size()))
+                return;
+            const Answer a = responder_({word(&call[0]), word(&call[20])});
+            if (!send_all(a.bytes) || a.close_after)
+                return;
+            pollfd p{fd, POLLIN, 0};  // until the client leaves (or sends more) or the server stops
+            while (a.repeat_every > 0 && poll(&p, 1, static_cast<int>(a.repeat_every * 1000)) == 0 && send_all(a.bytes)) {
+            }
+            if (a.repeat_every > 0)
+                return;
+        }
+    }
+
+    std::vector<unsigned long> programs_;
+    std::function<Answer(const RpcCall &)> responder_;
+    int listen_fd_;
+    std::list<Connection> connections_;  // reaped at the next accept
     std::thread acceptor_;
 };
 
