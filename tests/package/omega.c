@@ -13,20 +13,16 @@ int main(void)
     CLIENT *c = NULL;
     int ok;
 
+    memset(&rec, 0, sizeof rec);
     memset(buf, 'x', sizeof buf);
     my_strncpy(buf, "PINLENMIN", 5);
-    ok = strcmp(buf, "PINLE") == 0;
-    memset(&rec, 0, sizeof rec);
     my_strncpy(rec.key, "PINLENMIN", 10);
-    my_strncpy(rec.value, "4", 80);
-    rec.flag = TRUE;
     xdrmem_create(&x, wire, sizeof wire, XDR_ENCODE);
     /* One 4-byte unit per character of str10 and str80, then the bool. */
-    ok = ok && xdr_o_config(&x, &rec) && xdr_getpos(&x) == (11 + 81 + 1) * 4;
-    ok = ok && wire[3] == 'P' && wire[11 * 4 + 3] == '4' && wire[(11 + 81) * 4 + 3] == 1;
+    ok = strcmp(buf, "PINLE") == 0 && xdr_o_config(&x, &rec) && xdr_getpos(&x) == (11 + 81 + 1) * 4;
     xdr_destroy(&x);
-    ok = ok && o_open_client_lib(&c, "bad..host") == 1 && c == NULL;
-    ok = ok && o_get_config_lib(NULL, "PINLENMIN", value) == 1; /* OMEGAHOST=bad..host */
+    ok = ok && o_open_client_lib(&c, "bad..host") == RPCLIB_O_NO_CLIENT && c == NULL;
+    ok = ok && o_get_config_lib(NULL, "PINLENMIN", value) == RPCLIB_O_NO_CLIENT; /* OMEGAHOST */
     ok = ok && rpc_prog_nr(OMEGA_PROGRAM_BASE) == 16011931L;
     printf("omega consumer: %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;

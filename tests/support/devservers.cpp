@@ -1,4 +1,4 @@
-// The development servers fixture: see devservers.hpp.
+// The development servers fixture: started, registered and read back; see devservers.hpp.
 #include "devservers.hpp"
 
 #include <rpc/rpc.h>
@@ -104,14 +104,11 @@ std::vector<std::string> DevServers::event_log() const
 
 testsupport::Environment DevServers::environment() const
 {
-    testsupport::Environment env = {{"PATH", "/usr/bin:/bin"},
-                                    {"HOME", dir_.path().string()},
-                                    {"LOCALHOST", "127.0.0.1"},
-                                    {"QUIRVERPCOFFSET", std::to_string(test_offset())},
-                                    // Attempt locks of this test only: runs of other tests
-                                    // never wait for them.
-                                    {"DIALCRED_LOCKDIR", (dir_ / "locks").string()}};
-    env.merge(testsupport::sanitizer_environment());
+    testsupport::Environment env = testsupport::sanitizer_environment();
+    // Attempt locks of this test only: runs of other tests never wait for them.
+    env.insert({{"PATH", "/usr/bin:/bin"}, {"HOME", dir_.path()}, {"LOCALHOST", "127.0.0.1"},
+                {"QUIRVERPCOFFSET", std::to_string(test_offset())},
+                {"DIALCRED_LOCKDIR", dir_ / "locks"}});
     return env;
 }
 

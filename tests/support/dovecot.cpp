@@ -44,8 +44,7 @@ Dovecot::Dovecot(DovecotOptions options) : dir_("dialcred-dovecot")
         throw std::runtime_error("no 'dovecot' system user");
     uid_ = pw->pw_uid;
     gid_ = pw->pw_gid;
-    const std::string d = dir_.path().string(), uid = std::to_string(uid_),
-                      gid = std::to_string(gid_);
+    const std::string d = dir_.path(), uid = std::to_string(uid_), gid = std::to_string(gid_);
     for (const char *sub : {"run", "state", "mail"})
         std::filesystem::create_directory(dir_ / sub);
     chown_to(dir_ / "mail", uid_, gid_);

@@ -188,12 +188,6 @@ Daemon &Daemon::operator=(Daemon &&other) noexcept
     return *this;
 }
 
-void Daemon::signal(int sig) const
-{
-    if (pid_ > 0)
-        kill(pid_, sig);
-}
-
 bool Daemon::wait_exit(double timeout_seconds) const
 {
     return pid_ <= 0 || ended(pid_, timeout_seconds);

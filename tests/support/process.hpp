@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -62,7 +63,7 @@ public:
 
     // The process stays unreaped until stop(), so that its pid and group are not reused.
     bool running() const { return !wait_exit(0); }
-    void signal(int sig) const;
+    void signal(int sig) const { if (pid_ > 0) kill(pid_, sig); }
     // False if the process still runs after `timeout_seconds`.
     bool wait_exit(double timeout_seconds) const;
     // SIGTERM (and SIGCONT, in case it was paused), up to `grace_seconds` for it to end, then

@@ -29,18 +29,6 @@ std::string core_schema_with_fax_equality()
                           "\n\tSYNTAX 1.3.6.1.4.1.1466.115.121.1.50 )");
 }
 
-std::string person(const std::string *uid, const std::string &cn,
-                   const std::vector<std::string> &fax_numbers)
-{
-    std::string out = "dn: cn=" + cn + "," + kPeopleDn + "\nobjectClass: inetOrgPerson\ncn: " + cn +
-                      "\nsn: Tester\n";
-    if (uid != nullptr)
-        out += "uid: " + *uid + "\n";
-    for (const auto &fax : fax_numbers)
-        out += "facsimileTelephoneNumber: " + fax + "\n";
-    return out + "\n";
-}
-
 }  // namespace
 
 Slapd::Slapd(SlapdOptions options) : dir_("dialcred-slapd")
@@ -84,13 +72,18 @@ std::string ldif_base()
 std::string ldif_person(const std::string &uid, const std::vector<std::string> &fax_numbers,
                         const std::string &cn)
 {
-    return person(&uid, cn.empty() ? uid : cn, fax_numbers);
+    std::string entry = ldif_person_without_uid(cn.empty() ? uid : cn, fax_numbers);
+    return entry.insert(entry.size() - 1, "uid: " + uid + "\n");
 }
 
 std::string ldif_person_without_uid(const std::string &cn,
                                     const std::vector<std::string> &fax_numbers)
 {
-    return person(nullptr, cn, fax_numbers);
+    std::string out = "dn: cn=" + cn + "," + kPeopleDn + "\nobjectClass: inetOrgPerson\ncn: " + cn +
+                      "\nsn: Tester\n";
+    for (const auto &fax : fax_numbers)
+        out += "facsimileTelephoneNumber: " + fax + "\n";
+    return out + "\n";
 }
 
 }  // namespace testsupport
