@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -72,6 +73,8 @@ pid_t spawn(const std::vector<std::string> &argv, const Environment &env, int in
         environ = envp.data();  // so that execvp searches the child's PATH
         if (getppid() == parent)
             execvp(args[0], args.data());
+        (void)!write(2, "cannot execute ", 15);
+        (void)!write(2, args[0], strlen(args[0]));
         _exit(127);
     }
     setpgid(pid, pid);  // also here, so that a kill of the group right away cannot miss it
