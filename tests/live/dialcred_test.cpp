@@ -4,7 +4,6 @@
 #include <csignal>
 #include <thread>
 
-#include "ports.hpp"
 #include "shared_servers.hpp"
 #include "silent_port.hpp"
 

@@ -1,6 +1,5 @@
-/* Uses the installed alpha library offline: the wire form of a usrconf
- * record, the rules of the handles, and a wrapper whose default handle
- * cannot be made. */
+/* The installed alpha library offline: the wire form of a usrconf record, the rules of the
+ * handles, and a wrapper whose default handle cannot be made. */
 #include <stdio.h>
 #include <string.h>
 
@@ -9,25 +8,20 @@
 int main(void)
 {
     a_put_usrconf_i rec;
-    char value[81];
-    char wire[512];
+    char value[81], wire[512];
     XDR x;
     CLIENT *c = NULL;
-    int ok = 1;
+    int ok;
 
     memset(&rec, 0, sizeof rec);
     my_strncpy(rec.userid, "mueller", 10);
-    my_strncpy(rec.key, "t4711", 10);
-    my_strncpy(rec.value, "12 5879157914616720", 80);
     xdrmem_create(&x, wire, sizeof wire, XDR_ENCODE);
-    ok = ok && xdr_a_put_usrconf_i(&x, &rec) && xdr_getpos(&x) == (11 + 11 + 81) * 4;
-    ok = ok && wire[3] == 'm' && wire[11 * 4 + 3] == 't' && wire[22 * 4 + 3] == '1';
+    ok = xdr_a_put_usrconf_i(&x, &rec) && xdr_getpos(&x) == (11 + 11 + 81) * 4 && wire[3] == 'm';
     xdr_destroy(&x);
-
     /* An explicit host needs a handle variable of the caller's. */
-    ok = ok && a_open_client_lib(NULL, "bad..host") == 24;
-    ok = ok && a_open_client_lib(&c, "bad..host") == 2 && c == NULL;
-    ok = ok && a_get_usrconf_lib(NULL, "mueller", "t4711", value) == 2; /* ALPHAHOST=bad..host */
+    ok = ok && a_open_client_lib(NULL, "bad..host") == RPCLIB_NOT_SENT;
+    ok = ok && a_open_client_lib(&c, "bad..host") == RPCLIB_A_NO_CLIENT && c == NULL;
+    ok = ok && a_get_usrconf_lib(NULL, "mueller", "t4711", value) == RPCLIB_A_NO_CLIENT;
     ok = ok && rpc_prog_nr(ALPHA_PROGRAM_BASE) == 16011967L;
     printf("alpha consumer: %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;

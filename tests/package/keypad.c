@@ -1,5 +1,5 @@
-/* Uses the installed keypad code: a code made from PIN and password reads
- * back to the password with the PIN, and a malformed code is refused. */
+/* The installed keypad code: a code made from PIN and password reads back to the password with
+ * the PIN, and a malformed code is refused. */
 #include <stdio.h>
 #include <string.h>
 
@@ -7,8 +7,7 @@
 
 int main(void)
 {
-    char code[100];
-    char pw[100];
+    char code[100], pw[100];
     int ok;
 
     snprintf(code, sizeof code, "%s", pinpw2t("1234", "Geheim42"));

@@ -1,6 +1,5 @@
-/* Uses the installed omega library offline: the bounded copy, the wire form
- * of a configuration record, a client for a host that cannot exist, and a
- * wrapper whose default handle cannot be made. */
+/* The installed omega library offline: the bounded copy, the wire form of a configuration
+ * record, and a client and a wrapper for a host that cannot exist. */
 #include <stdio.h>
 #include <string.h>
 
@@ -8,30 +7,22 @@
 
 int main(void)
 {
-    char buf[8];
-    char value[81];
+    char buf[8], value[81], wire[512];
     o_config rec;
-    char wire[512];
     XDR x;
     CLIENT *c = NULL;
-    int ok = 1;
-
-    memset(buf, 'x', sizeof buf);
-    my_strncpy(buf, "PINLENMIN", 5);
-    ok = ok && strcmp(buf, "PINLE") == 0;
+    int ok;
 
     memset(&rec, 0, sizeof rec);
+    memset(buf, 'x', sizeof buf);
+    my_strncpy(buf, "PINLENMIN", 5);
     my_strncpy(rec.key, "PINLENMIN", 10);
-    my_strncpy(rec.value, "4", 80);
-    rec.flag = TRUE;
     xdrmem_create(&x, wire, sizeof wire, XDR_ENCODE);
     /* One 4-byte unit per character of str10 and str80, then the bool. */
-    ok = ok && xdr_o_config(&x, &rec) && xdr_getpos(&x) == (11 + 81 + 1) * 4;
-    ok = ok && wire[3] == 'P' && wire[11 * 4 + 3] == '4' && wire[(11 + 81) * 4 + 3] == 1;
+    ok = strcmp(buf, "PINLE") == 0 && xdr_o_config(&x, &rec) && xdr_getpos(&x) == (11 + 81 + 1) * 4;
     xdr_destroy(&x);
-
-    ok = ok && o_open_client_lib(&c, "bad..host") == 1 && c == NULL;
-    ok = ok && o_get_config_lib(NULL, "PINLENMIN", value) == 1; /* OMEGAHOST=bad..host */
+    ok = ok && o_open_client_lib(&c, "bad..host") == RPCLIB_O_NO_CLIENT && c == NULL;
+    ok = ok && o_get_config_lib(NULL, "PINLENMIN", value) == RPCLIB_O_NO_CLIENT; /* OMEGAHOST */
     ok = ok && rpc_prog_nr(OMEGA_PROGRAM_BASE) == 16011931L;
     printf("omega consumer: %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;

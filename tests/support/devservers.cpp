@@ -1,15 +1,12 @@
-// The development servers fixture: see devservers.hpp.
+// The development servers fixture: started, registered and read back; see devservers.hpp.
 #include "devservers.hpp"
 
 #include <rpc/rpc.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <stdexcept>
-#include <thread>
 
 #include "devserver.hpp"
 
@@ -17,123 +14,83 @@ namespace e2e {
 
 namespace {
 
-// Program numbers of omega and alpha are 36 apart; offsets of different
-// processes are 128 apart, so no two of them ever meet.
-long compute_offset() { return 100000 + (getpid() % 30000) * 128; }
-
 bool registered(unsigned long prog)
 {
     CLIENT *c = clnt_create("127.0.0.1", prog, 1, "tcp");
-    if (c == nullptr)
-        return false;
-    clnt_destroy(c);
-    return true;
+    if (c != nullptr)
+        clnt_destroy(c);
+    return c != nullptr;
 }
 
-void wait_registered(const testsupport::Daemon &d, unsigned long prog)
+testsupport::Daemon start(const testsupport::TempDir &dir, std::vector<std::string> argv,
+                          const std::string &name, unsigned long prog)
 {
-    for (int i = 0; i < 200; ++i) {
-        if (registered(prog))
-            return;
-        if (!d.running())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    throw std::runtime_error("development server did not come up: " + d.log_tail());
+    argv.insert(argv.end(), {"--offset", std::to_string(test_offset()), "--data",
+                             dir / (name + ".dat"), "--control", dir / (name + ".control")});
+    return testsupport::start_server(
+        name + "d", [&] {
+            return testsupport::Daemon(argv, testsupport::sanitizer_environment(),
+                                       dir / (name + "d.log"));
+        },
+        [&] { return registered(prog + test_offset()); });
 }
 
 }  // namespace
 
+// Program numbers of omega and alpha are 36 apart; offsets of different processes are 128
+// apart, so no two of them ever meet.
 long test_offset()
 {
-    static const long offset = compute_offset();
+    static const long offset = 100000 + (getpid() % 30000) * 128;
     return offset;
 }
 
 void use_devservers_in_this_process()
 {
-    // As the public header asks of every program that uses the libraries.
-    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);  // as the public header asks of every program
     setenv("QUIRVERPCOFFSET", std::to_string(test_offset()).c_str(), 1);
     for (const char *name : {"LOCALHOST", "OMEGAHOST", "ALPHAHOST"})
         setenv(name, "127.0.0.1", 1);
 }
 
 DevServers::DevServers(const std::vector<Route> &routes,
-                       const std::map<std::string, std::string> &config,
-                       const std::map<std::pair<std::string, std::string>, std::string> &usrconf,
+                       const std::map<std::string, std::string> &config, const Usrconf &usrconf,
                        bool old_alpha)
     : dir_("devservers"), old_alpha_(old_alpha)
 {
-    std::vector<std::vector<std::string>> omega_rows;
-    int n = 0;
+    std::vector<std::vector<std::string>> omega_rows, alpha_rows;
     for (const Route &r : routes)
-        omega_rows.push_back({"route", "r" + std::to_string(++n), "test route", r.number,
-                              r.qualifier, r.host, r.user, r.id, "", "0"});
+        omega_rows.push_back({"route", "r" + std::to_string(omega_rows.size() + 1), "test route",
+                              r.number, r.qualifier, r.host, r.user, r.id, "", "0"});
     for (const auto &[k, v] : config)
         omega_rows.push_back({"config", k, v});
-    devserver::write_table(dir_ / "omega.dat", omega_rows);
-    std::vector<std::vector<std::string>> alpha_rows;
     for (const auto &[k, v] : usrconf)
         alpha_rows.push_back({k.first, k.second, v});
+    devserver::write_table(dir_ / "omega.dat", omega_rows);
     devserver::write_table(dir_ / "alpha.dat", alpha_rows);
-    dir_.write_file("omega.control", "");
-    dir_.write_file("alpha.control", "");
-
-    const std::string offset = std::to_string(test_offset());
-    omega_ = testsupport::Daemon({OMEGAD_BINARY, "--offset", offset, "--data", dir_ / "omega.dat",
-                                  "--control", dir_ / "omega.control"},
-                                 testsupport::sanitizer_environment(), dir_ / "omegad.log");
-    wait_registered(omega_, 16011931 + test_offset());
-    start_alpha();
-}
-
-void DevServers::start_alpha()
-{
-    std::vector<std::string> argv = {ALPHAD_BINARY, "--offset", std::to_string(test_offset()),
-                                     "--data", dir_ / "alpha.dat", "--log", dir_ / "event.log",
-                                     "--control", dir_ / "alpha.control"};
-    if (old_alpha_)
-        for (const char *p : {"noproc 143", "noproc 144", "noproc 145"})
-            argv.insert(argv.end(), {"--set", p});
-    alpha_ = testsupport::Daemon(argv, testsupport::sanitizer_environment(), dir_ / "alphad.log");
-    wait_registered(alpha_, 16011967 + test_offset());
+    omega_control("");
+    alpha_control("");
+    omega_ = start(dir_, {OMEGAD_BINARY}, "omega", 16011931);
+    restart_alpha();
 }
 
 void DevServers::restart_alpha()
 {
     alpha_.stop();
-    start_alpha();
+    std::vector<std::string> argv = {ALPHAD_BINARY, "--log", dir_ / "event.log"};
+    if (old_alpha_)
+        for (const char *p : {"noproc 143", "noproc 144", "noproc 145"})
+            argv.insert(argv.end(), {"--set", p});
+    alpha_ = start(dir_, argv, "alpha", 16011967);
 }
 
-DevServers::~DevServers()
+Usrconf DevServers::store() const
 {
-    alpha_.stop();
-    omega_.stop();
-}
-
-void DevServers::omega_control(const std::string &lines) const
-{
-    dir_.write_file("omega.control", lines);
-}
-
-void DevServers::alpha_control(const std::string &lines) const
-{
-    dir_.write_file("alpha.control", lines);
-}
-
-std::map<std::pair<std::string, std::string>, std::string> DevServers::store() const
-{
-    std::map<std::pair<std::string, std::string>, std::string> out;
+    Usrconf out;
     for (const auto &row : devserver::read_table(dir_ / "alpha.dat"))
         if (row.size() >= 3)
             out[{row[0], row[1]}] = row[2];
     return out;
-}
-
-void DevServers::clear_event_log() const
-{
-    std::ofstream(dir_ / "event.log", std::ios::trunc).flush();
 }
 
 std::vector<std::string> DevServers::event_log() const
@@ -147,14 +104,11 @@ std::vector<std::string> DevServers::event_log() const
 
 testsupport::Environment DevServers::environment() const
 {
-    testsupport::Environment env = {{"PATH", "/usr/bin:/bin"},
-                                    {"HOME", dir_.path().string()},
-                                    {"LOCALHOST", "127.0.0.1"},
-                                    {"QUIRVERPCOFFSET", std::to_string(test_offset())},
-                                    // Attempt locks of this test only: runs
-                                    // of other tests never wait for them.
-                                    {"DIALCRED_LOCKDIR", (dir_ / "locks").string()}};
-    env.merge(testsupport::sanitizer_environment());
+    testsupport::Environment env = testsupport::sanitizer_environment();
+    // Attempt locks of this test only: runs of other tests never wait for them.
+    env.insert({{"PATH", "/usr/bin:/bin"}, {"HOME", dir_.path()}, {"LOCALHOST", "127.0.0.1"},
+                {"QUIRVERPCOFFSET", std::to_string(test_offset())},
+                {"DIALCRED_LOCKDIR", dir_ / "locks"}});
     return env;
 }
 

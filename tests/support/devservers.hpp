@@ -1,7 +1,6 @@
-// The project's development omega and alpha servers, started for one test
-// with a fresh data file, a control file for behaviour directives, and the
-// event log, all in a private folder. Registered under a program offset that
-// is unique to this test process, so test binaries may run side by side.
+// The project's development omega and alpha servers, started for one test with a fresh data
+// file, a control file for behaviour directives and the event log in a private folder, under
+// a program offset of this test process, so that test binaries may run side by side.
 #pragma once
 
 #include <map>
@@ -10,17 +9,15 @@
 #include <vector>
 
 #include "process.hpp"
-#include "tempdir.hpp"
 
 namespace e2e {
 
-// The offset every server and client of this process uses: the one offset
-// allocator of the suite. Each process owns the 128 offsets from it on.
+// The offset every server and client of this process uses: the one offset allocator of the
+// suite. Each process owns the 128 offsets from it on.
 long test_offset();
 
-// Points the client libraries of this process at the development servers
-// (loopback, test_offset()) and ignores SIGPIPE; call it before the first
-// library call, which reads the offset once.
+// Points the client libraries of this process at the development servers (loopback,
+// test_offset()) and ignores SIGPIPE; call it before the first library call.
 void use_devservers_in_this_process();
 
 struct Route {
@@ -31,27 +28,26 @@ struct Route {
     std::string qualifier = "";
 };
 
+using Usrconf = std::map<std::pair<std::string, std::string>, std::string>;  // user, key
+
 class DevServers {
 public:
-    // Starts omegad with the routes and configuration given, and alphad with
-    // the usrconf entries given (user, key -> value). old_alpha makes alphad
-    // an old-generation server without procedures 143 to 145.
+    // omegad with the routes and configuration given, alphad with the usrconf entries given.
+    // old_alpha makes alphad an old-generation server without procedures 143 to 145.
     DevServers(const std::vector<Route> &routes = {},
                const std::map<std::string, std::string> &config = {},
-               const std::map<std::pair<std::string, std::string>, std::string> &usrconf = {},
-               bool old_alpha = false);
-    ~DevServers();
+               const Usrconf &usrconf = {}, bool old_alpha = false);
 
-    // Replaces the directives of a server (one a line; see devservers/).
-    void omega_control(const std::string &lines) const;
-    void alpha_control(const std::string &lines) const;
+    // Replaces the directives of a server (one a line; see devservers/devserver.hpp).
+    void omega_control(const std::string &lines) const { dir_.write_file("omega.control", lines); }
+    void alpha_control(const std::string &lines) const { dir_.write_file("alpha.control", lines); }
 
     // The usrconf store as the alpha server last saved it.
-    std::map<std::pair<std::string, std::string>, std::string> store() const;
-    // The event log lines received so far; the alpha server also notes each
-    // request there as "rpc <procedure> <hex bytes>".
+    Usrconf store() const;
+    // The event log lines so far; the alpha server also notes each request there as
+    // "rpc <procedure> <hex bytes>".
     std::vector<std::string> event_log() const;
-    void clear_event_log() const;
+    void clear_event_log() const { dir_.write_file("event.log", ""); }
 
     // The environment a host of the system gives its programs.
     testsupport::Environment environment() const;
@@ -64,9 +60,7 @@ public:
     void restart_alpha();
 
 private:
-    void start_alpha();
-
-    testsupport::TempDir dir_;
+    testsupport::TempDir dir_;  // declared first: removed after the servers have stopped
     bool old_alpha_;
     testsupport::Daemon omega_;
     testsupport::Daemon alpha_;

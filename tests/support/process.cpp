@@ -1,31 +1,27 @@
-// fork/exec with a prepared argv and envp, pipes read through poll, and a pidfd to learn the
-// exact moment a child ends. Waiting on a pidfd instead of the pid also keeps the child
-// unreaped until we are done signalling its process group, so the group id cannot be reused.
+// fork/exec with a prepared environment. A command's input and output are memory files, so
+// nothing waits on pipes that a leftover process holds open; a pidfd tells the moment a child
+// ends, and the child stays unreaped until its group is killed, so the group id is not reused.
 #include "process.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <stdexcept>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "tempdir.hpp"
+extern char **environ;
 
 namespace testsupport {
 
@@ -33,480 +29,223 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void throw_errno(const std::string &what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
-// Owns one file descriptor.
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd &&o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-    Fd &operator=(Fd &&o) noexcept {
-        if (this != &o) {
-            reset(std::exchange(o.fd_, -1));
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset(int fd = -1) noexcept {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
+struct Fd {
+    int fd;
+    ~Fd() { close(fd); }
 };
 
-struct Pipe {
-    Fd read, write;
-};
-
-Pipe make_pipe() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        throw_errno("pipe2");
-    }
-    return Pipe{Fd(fds[0]), Fd(fds[1])};
+int check(int r, const std::string &what)
+{
+    if (r < 0)
+        throw std::system_error(errno, std::generic_category(), what);
+    return r;
 }
 
-void set_nonblocking(int fd) {
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-        throw_errno("fcntl O_NONBLOCK");
-    }
-}
-
-double seconds_between(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
-
-// Milliseconds for poll() until `limit`, rounded up so that we never wake just before it.
-int poll_ms_until(Clock::time_point limit) {
-    auto left = std::chrono::duration<double, std::milli>(limit - Clock::now()).count();
-    if (left <= 0) {
-        return 0;
-    }
-    return static_cast<int>(std::min(std::ceil(left), 1e9));
-}
-
-// Like execvpe, but searching the PATH of the child's environment, not ours.
-std::string resolve_program(const std::string &name, const Environment &env) {
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    auto it = env.find("PATH");
-    std::string path = it != env.end() ? it->second : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find(':', start);
-        if (end == std::string::npos) {
-            end = path.size();
-        }
-        std::string dir = path.substr(start, end - start);
-        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
-        struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        start = end + 1;
-    }
-    return name;
-}
-
-// Starts argv with stdin/stdout/stderr on the given descriptors, in a new process group.
-// Everything the child does between fork and exec is async-signal-safe (tests have threads).
-pid_t spawn(const std::vector<std::string> &argv, const Environment &env, int in, int out,
-            int err) {
-    if (argv.empty()) {
-        throw std::invalid_argument("spawn: empty argv");
-    }
-    std::string program = resolve_program(argv[0], env);
-    std::vector<char *> args;
-    for (const auto &a : argv) {
-        args.push_back(const_cast<char *>(a.c_str()));
-    }
-    args.push_back(nullptr);
+// Starts argv on the descriptors given, in a new process group. Between fork and exec the
+// child does only what is async-signal-safe: tests have threads.
+pid_t spawn(const std::vector<std::string> &argv, const Environment &env, int in, int out, int err)
+{
     std::vector<std::string> env_strings;
-    for (const auto &[key, value] : env) {
+    for (const auto &[key, value] : env)
         env_strings.push_back(key + "=" + value);
-    }
-    std::vector<char *> envp;
-    for (auto &e : env_strings) {
+    std::vector<char *> args, envp;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    for (auto &e : env_strings)
         envp.push_back(e.data());
-    }
+    args.push_back(nullptr);
     envp.push_back(nullptr);
-
-    // The child reports a failed exec through this pipe; a successful exec closes it.
-    Pipe report = make_pipe();
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        throw_errno("fork");
-    }
+    const pid_t parent = getpid(), pid = check(fork(), "fork");
     if (pid == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            _exit(127);
-        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        for (int sig = 1; sig < NSIG; ++sig) {
-            if (sig != SIGKILL && sig != SIGSTOP) {
-                sigaction(sig, &dfl, nullptr);
-            }
-        }
-        const int targets[3] = {in, out, err};
-        for (int target = 0; target < 3; ++target) {
-            int fd = targets[target];
-            if (fd == target) {
-                fcntl(fd, F_SETFD, 0);
-            } else if (dup2(fd, target) < 0) {
+        for (int sig = 1; sig < NSIG; ++sig)  // SIGPIPE above all: tests ignore it
+            signal(sig, SIG_DFL);
+        const int fds[3] = {in, out, err};
+        for (int i = 0; i < 3; ++i)
+            if (fds[i] == i ? fcntl(i, F_SETFD, 0) < 0 : dup2(fds[i], i) < 0)
                 _exit(127);
-            }
-        }
-        // Nothing else of ours may leak into a server, which would keep it open for its lifetime.
+        // Nothing else of ours may leak into a server, which would hold it for its lifetime.
         close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-        execve(program.c_str(), args.data(), envp.data());
-        int e = errno;
-        ssize_t ignored = ::write(report.write.get(), &e, sizeof e);
-        (void)ignored;
+        environ = envp.data();  // so that execvp searches the child's PATH
+        if (getppid() == parent)
+            execvp(args[0], args.data());
+        (void)!write(2, "cannot execute ", 15);
+        (void)!write(2, args[0], strlen(args[0]));
         _exit(127);
     }
     setpgid(pid, pid);  // also here, so that a kill of the group right away cannot miss it
-    report.write.reset();
-    int child_errno = 0;
-    ssize_t n;
-    do {
-        n = read(report.read.get(), &child_errno, sizeof child_errno);
-    } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(sizeof child_errno)) {
-        int status;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        throw std::system_error(child_errno, std::generic_category(), "cannot execute " + program);
-    }
     return pid;
 }
 
-int open_pidfd(pid_t pid) {
-    // Called through syscall(): glibc 2.36's <sys/pidfd.h> lacks the C linkage C++ needs.
-    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) {
-        int e = errno;
-        kill(-pid, SIGKILL);
-        int status;
-        waitpid(pid, &status, 0);
-        errno = e;
-        throw_errno("pidfd_open");
+// True once the process has ended, within `seconds`; it stays unreaped.
+bool ended(pid_t pid, double seconds)
+{
+    // Through syscall(): glibc 2.36's <sys/pidfd.h> lacks the C linkage C++ needs.
+    Fd pidfd{static_cast<int>(syscall(SYS_pidfd_open, pid, 0))};
+    pollfd p{pidfd.fd, POLLIN, 0};
+    const auto limit = Clock::now() + std::chrono::duration<double>(seconds);
+    for (double left = seconds;; left = std::chrono::duration<double>(limit - Clock::now()).count()) {
+        const int r = pidfd.fd < 0 ? 1 : poll(&p, 1, left > 0 ? int(left * 1000) + 1 : 0);
+        if (r > 0 || (r == 0 && left <= 0))
+            return r > 0;
     }
-    return fd;
 }
 
-bool pidfd_wait(int pidfd, int timeout_ms) {
-    pollfd p{pidfd, POLLIN, 0};
-    int r;
-    do {
-        r = poll(&p, 1, timeout_ms);
-    } while (r < 0 && errno == EINTR);
-    return r > 0;
-}
-
-int reap(pid_t pid) {
+int kill_and_reap(pid_t pid)
+{
+    kill(-pid, SIGKILL);  // also whatever it left running in its group
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
 }
 
-// Blocks SIGPIPE in this thread while we write to a child's stdin; a child that stops reading
-// gives us EPIPE, and the pending signal is taken back before the old mask returns.
-class SigpipeGuard {
-  public:
-    SigpipeGuard() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &set_, &old_);
-    }
-    ~SigpipeGuard() {
-        timespec zero{};
-        while (sigtimedwait(&set_, nullptr, &zero) > 0) {
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard &) = delete;
-    SigpipeGuard &operator=(const SigpipeGuard &) = delete;
+std::string contents(int fd)
+{
+    std::string s(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
+    return s.substr(0, static_cast<std::size_t>(std::max(pread(fd, s.data(), s.size(), 0), 0L)));
+}
 
-  private:
-    sigset_t set_{}, old_{};
-};
-
-bool connects(std::uint16_t port) {
-    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd) {
-        throw_errno("socket");
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    return connect(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+sockaddr_in loopback(std::uint16_t port)
+{
+    return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 }  // namespace
 
-Environment sanitizer_environment() {
+Environment sanitizer_environment()
+{
     Environment env;
-    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        if (const char *v = std::getenv(name)) {
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char *v = std::getenv(name))
             env[name] = v;
-        }
-    }
     return env;
 }
 
 RunResult run_command(const std::vector<std::string> &argv, const Environment &env,
-                      double timeout_seconds, const std::string &stdin_data) {
-    SigpipeGuard sigpipe_guard;
-    Pipe in = make_pipe(), out = make_pipe(), err = make_pipe();
-
-    RunResult result{-1, 0, {}, {}, 0.0, false};
+                      double timeout_seconds, const std::string &stdin_data)
+{
+    Fd in{check(memfd_create("stdin", MFD_CLOEXEC), "memfd_create")};
+    Fd out{check(memfd_create("stdout", MFD_CLOEXEC), "memfd_create")};
+    Fd err{check(memfd_create("stderr", MFD_CLOEXEC), "memfd_create")};
+    for (std::size_t at = 0; at < stdin_data.size();)
+        at += check(pwrite(in.fd, stdin_data.data() + at, stdin_data.size() - at, at), "pwrite");
     const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline =
-        start + std::chrono::duration_cast<Clock::duration>(
-                    std::chrono::duration<double>(std::max(timeout_seconds, 0.0)));
-    pid_t pid = spawn(argv, env, in.read.get(), out.write.get(), err.write.get());
-    Fd pidfd(open_pidfd(pid));
-    in.read.reset();
-    out.write.reset();
-    err.write.reset();
-    set_nonblocking(in.write.get());
-    set_nonblocking(out.read.get());
-    set_nonblocking(err.read.get());
+    const pid_t pid = spawn(argv, env, in.fd, out.fd, err.fd);
+    RunResult r{-1, 0, {}, {}, 0.0, !ended(pid, timeout_seconds)};
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const int status = kill_and_reap(pid);
+    r.out = contents(out.fd);
+    r.err = contents(err.fd);
+    if (WIFEXITED(status))
+        r.exit_status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        r.term_signal = WTERMSIG(status);
+    return r;
+}
 
-    std::size_t written = 0;
-    if (stdin_data.empty()) {
-        in.write.reset();
-    }
-    bool exited = false;
-    Clock::time_point end{};
-    char buf[65536];
-    auto drain = [&buf](Fd &fd, std::string &sink) {
-        for (;;) {
-            ssize_t n = read(fd.get(), buf, sizeof buf);
-            if (n > 0) {
-                sink.append(buf, static_cast<std::size_t>(n));
-            } else if (n == 0) {
-                fd.reset();
-                return;
-            } else if (errno == EINTR) {
-                continue;
-            } else {
-                if (errno != EAGAIN) {
-                    fd.reset();
-                }
-                return;
-            }
-        }
-    };
+TempDir::TempDir(std::string_view prefix)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/";
+    pattern += std::string(prefix) + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        check(-1, "mkdtemp " + pattern);
+    path_ = pattern;
+    std::filesystem::permissions(path_, std::filesystem::perms(0755));
+}
 
-    for (;;) {
-        // After the command ended, its output is already in the pipes; wait only briefly for a
-        // leftover process that still holds them.
-        Clock::time_point limit =
-            exited ? std::min(deadline, end + std::chrono::seconds(1)) : deadline;
-        pollfd fds[4];
-        int n = 0;
-        int i_out = -1, i_err = -1, i_in = -1, i_pid = -1;
-        if (out.read) {
-            i_out = n;
-            fds[n++] = {out.read.get(), POLLIN, 0};
-        }
-        if (err.read) {
-            i_err = n;
-            fds[n++] = {err.read.get(), POLLIN, 0};
-        }
-        if (in.write) {
-            i_in = n;
-            fds[n++] = {in.write.get(), POLLOUT, 0};
-        }
-        if (!exited) {
-            i_pid = n;
-            fds[n++] = {pidfd.get(), POLLIN, 0};
-        }
-        if (n == 0 || Clock::now() >= limit) {
-            break;
-        }
-        int r = poll(fds, static_cast<nfds_t>(n), poll_ms_until(limit));
-        if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw_errno("poll");
-        }
-        if (i_pid >= 0 && fds[i_pid].revents != 0) {
-            exited = true;
-            end = Clock::now();
-        }
-        if (i_out >= 0 && fds[i_out].revents != 0) {
-            drain(out.read, result.out);
-        }
-        if (i_err >= 0 && fds[i_err].revents != 0) {
-            drain(err.read, result.err);
-        }
-        if (i_in >= 0 && fds[i_in].revents != 0) {
-            ssize_t w =
-                write(in.write.get(), stdin_data.data() + written, stdin_data.size() - written);
-            if (w > 0) {
-                written += static_cast<std::size_t>(w);
-                if (written == stdin_data.size()) {
-                    in.write.reset();
-                }
-            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
-                in.write.reset();  // EPIPE: the command does not read its input
-            }
-        }
-    }
-    if (!exited) {
-        result.timed_out = true;
-        end = Clock::now();
-    }
-    // Also sweeps up anything the command left running in its group; the unreaped child keeps
-    // the group id from being reused meanwhile.
-    kill(-pid, SIGKILL);
-    int status = reap(pid);
-    if (out.read) {
-        drain(out.read, result.out);
-    }
-    if (err.read) {
-        drain(err.read, result.err);
-    }
-    result.seconds = seconds_between(start, end);
-    if (WIFEXITED(status)) {
-        result.exit_status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.term_signal = WTERMSIG(status);
-    }
-    return result;
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempDir::write_file(std::string_view name, std::string_view content) const
+{
+    const std::filesystem::path file = path_ / name;
+    if (!(std::ofstream(file, std::ios::binary) << content))
+        throw std::system_error(errno, std::generic_category(), "cannot write " + file.string());
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
+    return file;
 }
 
 Daemon::Daemon(const std::vector<std::string> &argv, const Environment &env,
                const std::filesystem::path &log_file)
-    : log_(log_file) {
-    Fd devnull(open("/dev/null", O_RDONLY | O_CLOEXEC));
-    if (!devnull) {
-        throw_errno("open /dev/null");
-    }
-    Fd log(open(log_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (!log) {
-        throw_errno("open " + log_file.string());
-    }
-    pid_ = spawn(argv, env, devnull.get(), log.get(), log.get());
-    pidfd_ = open_pidfd(pid_);
+    : log_(log_file)
+{
+    Fd in{check(open("/dev/null", O_RDONLY | O_CLOEXEC), "open /dev/null")};
+    Fd log{check(open(log_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644),
+                 "open " + log_file.string())};
+    pid_ = spawn(argv, env, in.fd, log.fd, log.fd);
 }
 
-Daemon::~Daemon() { stop(); }
-
-Daemon::Daemon(Daemon &&other) noexcept
-    : pid_(std::exchange(other.pid_, -1)),
-      pidfd_(std::exchange(other.pidfd_, -1)),
-      status_(std::move(other.status_)),
-      log_(std::move(other.log_)) {}
-
-Daemon &Daemon::operator=(Daemon &&other) noexcept {
-    if (this != &other) {
-        stop();
-        pid_ = std::exchange(other.pid_, -1);
-        pidfd_ = std::exchange(other.pidfd_, -1);
-        status_ = std::move(other.status_);
-        log_ = std::move(other.log_);
-    }
+Daemon &Daemon::operator=(Daemon &&other) noexcept
+{
+    std::swap(pid_, other.pid_);
+    std::swap(log_, other.log_);
     return *this;
 }
 
-bool Daemon::running() const { return pid_ > 0 && !pidfd_wait(pidfd_, 0); }
-
-void Daemon::signal(int sig) const {
-    if (pid_ > 0) {
-        kill(pid_, sig);
-    }
+bool Daemon::wait_exit(double timeout_seconds) const
+{
+    return pid_ <= 0 || ended(pid_, timeout_seconds);
 }
 
-bool Daemon::wait_exit(double timeout_seconds) const {
-    if (pid_ <= 0) {
-        return true;
-    }
-    auto limit = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(std::max(timeout_seconds, 0.0)));
-    return pidfd_wait(pidfd_, poll_ms_until(limit));
+int Daemon::stop(double grace_seconds)
+{
+    if (pid_ <= 0)
+        return 0;
+    if (running() && kill(pid_, SIGTERM) == 0 && kill(pid_, SIGCONT) == 0)
+        wait_exit(grace_seconds);
+    return kill_and_reap(std::exchange(pid_, -1));
 }
 
-int Daemon::stop(double grace_seconds) {
-    if (pid_ <= 0) {
-        return status_.value_or(0);
-    }
-    if (running()) {
-        kill(pid_, SIGTERM);
-        kill(pid_, SIGCONT);
-        if (!wait_exit(grace_seconds)) {
-            kill(-pid_, SIGKILL);
-            pidfd_wait(pidfd_, -1);
-        }
-    }
-    kill(-pid_, SIGKILL);
-    status_ = reap(pid_);
-    release();
-    return *status_;
+std::string Daemon::log_tail() const
+{
+    std::ifstream in(log_, std::ios::binary);
+    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return all.substr(all.size() > 4000 ? all.size() - 4000 : 0);
 }
 
-void Daemon::release() noexcept {
-    if (pidfd_ >= 0) {
-        close(pidfd_);
-    }
-    pidfd_ = -1;
-    pid_ = -1;
+std::uint16_t free_tcp_port()
+{
+    Fd fd{check(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket")};
+    sockaddr_in addr = loopback(0);
+    socklen_t len = sizeof addr;
+    check(bind(fd.fd, reinterpret_cast<sockaddr *>(&addr), len), "bind 127.0.0.1:0");
+    check(getsockname(fd.fd, reinterpret_cast<sockaddr *>(&addr), &len), "getsockname");
+    return ntohs(addr.sin_port);
 }
 
-bool Daemon::wait_for_port(std::uint16_t port, double timeout_seconds) const {
-    auto limit = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(timeout_seconds));
-    for (;;) {
-        if (!running()) {
-            return false;
-        }
-        if (connects(port)) {
-            return true;
-        }
-        if (Clock::now() >= limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+bool greets(std::uint16_t port, const std::string &greeting)
+{
+    Fd fd{check(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket")};
+    const sockaddr_in addr = loopback(port);
+    if (connect(fd.fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+        return false;
+    pollfd p{fd.fd, POLLIN, 0};
+    char buf[256];
+    const ssize_t n = greeting.empty() || poll(&p, 1, 1000) <= 0 ? 0 : read(fd.fd, buf, 256);
+    return std::string(buf, static_cast<std::size_t>(std::max(n, 0L))).rfind(greeting, 0) == 0;
 }
 
-std::string Daemon::log_tail(std::size_t max_bytes) const { return file_tail(log_, max_bytes); }
-
-bool wait_for_port(std::uint16_t port, double timeout_seconds) {
-    auto limit = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(timeout_seconds));
-    for (;;) {
-        if (connects(port)) {
-            return true;
-        }
-        if (Clock::now() >= limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+Daemon start_server(const std::string &what, const std::function<Daemon()> &start,
+                    const std::function<bool()> &ready)
+{
+    for (int attempt = 1;; ++attempt) {
+        Daemon d = start();
+        for (auto limit = Clock::now() + std::chrono::seconds(10); d.running() && Clock::now() < limit;
+             std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+            if (ready())
+                return d;
+        d.stop();
+        if (attempt == 3 || d.log_tail().find("Address already in use") == std::string::npos)
+            throw std::runtime_error(what + " did not come up; log:\n" + d.log_tail());
     }
 }
 
