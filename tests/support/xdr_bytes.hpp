@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <rpc/rpc.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -21,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Runs fn over the bytes (cut to where it stopped); false when it refuses.
 template <class T, class Fn>
-bool run(Fn fn, T *obj, Bytes &bytes, xdr_op op)
+bool run_xdr(Fn fn, T *obj, Bytes &bytes, xdr_op op)
 {
     XDR x;
     xdrmem_create(&x, reinterpret_cast<char *>(bytes.data()), static_cast<u_int>(bytes.size()), op);
@@ -35,13 +33,13 @@ template <class T, class Fn>
 bool encode(Fn fn, T *obj, Bytes &out, size_t capacity = 1 << 16)
 {
     out.assign(capacity, 0);
-    return run(fn, obj, out, XDR_ENCODE);
+    return run_xdr(fn, obj, out, XDR_ENCODE);
 }
 
 template <class T, class Fn>
 bool decode(Fn fn, T *obj, Bytes in)
 {
-    return run(fn, obj, in, XDR_DECODE);
+    return run_xdr(fn, obj, in, XDR_DECODE);
 }
 
 template <class T, class Fn>
@@ -77,7 +75,7 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
 }
 
 // Zeroed storage for any record, with its first int (version or tag) set.
-inline std::vector<uint64_t> blank(int first = 0)
+inline std::vector<uint64_t> zeroed(int first = 0)
 {
     std::vector<uint64_t> mem(1024);
     std::memcpy(mem.data(), &first, sizeof first);
@@ -105,7 +103,7 @@ inline void expect_wire(bool versioned, const std::string &table)
         for (int v = versioned ? -1 : 0; v <= (versioned ? 5 : 0); ++v) {
             SCOPED_TRACE(name + " version " + std::to_string(v));
             const size_t length = v >= 0 && size_t(v) < wire.size() ? wire[v] : 0;
-            std::vector<uint64_t> obj = blank(v), back = blank();
+            std::vector<uint64_t> obj = zeroed(v), back = zeroed();
             Bytes b;
             EXPECT_EQ(encode(fn, obj.data(), b), length != 0);
             EXPECT_EQ(b, length != 0 ? cat({words({uint32_t(v)}), Bytes(length - 4, 0)}) : b);
@@ -121,7 +119,7 @@ inline void expect_wire(bool versioned, const std::string &table)
 // stack, which a codec taking a frame per node would overflow.
 inline bool chain_round_trip(xdrproc_t fn, bool link_first, size_t n)
 {
-    std::vector<uint64_t> lone = blank(), head = blank();
+    std::vector<uint64_t> lone = zeroed(), head = zeroed();
     Bytes one, wire, again;
     for (uint32_t v = 0; v < 2 && one.empty(); ++v) {  // the first entry version that decodes
         one = cat({link_first ? words({0, v}) : words({v}), Bytes(8192, 0)});
@@ -139,7 +137,7 @@ inline bool chain_round_trip(xdrproc_t fn, bool link_first, size_t n)
     for (size_t i = 0; link_first && i < n; ++i)
         wire.insert(wire.end(), entry.begin(), entry.end());
     const size_t length = wire.size();
-    const bool ok = !one.empty() && run(fn, head.data(), wire, XDR_DECODE) && wire.size() == length &&
+    const bool ok = !one.empty() && run_xdr(fn, head.data(), wire, XDR_DECODE) && wire.size() == length &&
                     encode(fn, head.data(), again, length + 4) && again == wire;
     release(fn, head.data());
     return ok;
@@ -147,22 +145,14 @@ inline bool chain_round_trip(xdrproc_t fn, bool link_first, size_t n)
 
 inline void expect_chains(bool link_first, size_t n, const std::string &nodes)
 {
+    rlimit limit{}, small{};  // the soft limit, never above the hard one
+    getrlimit(RLIMIT_STACK, &limit);
+    small = {std::min<rlim_t>(1 << 20, limit.rlim_max), limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_STACK, &small), 0);
     std::istringstream names(nodes);
-    for (std::string name; names >> name;) {
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            rlimit limit{};  // the soft limit, never above the hard one
-            getrlimit(RLIMIT_STACK, &limit);
-            limit.rlim_cur = std::min<rlim_t>(1 << 20, limit.rlim_max);
-            const bool ok = setrlimit(RLIMIT_STACK, &limit) == 0 &&
-                            chain_round_trip(xdr_routine(name), link_first, n);
-            _exit(ok ? 0 : 1);
-        }
-        int status = -1;
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(status, 0) << name;
-    }
+    for (std::string name; names >> name;)
+        EXPECT_TRUE(chain_round_trip(xdr_routine(name), link_first, n)) << name;
+    setrlimit(RLIMIT_STACK, &limit);
 }
 
 // A cut or hostile answer is refused and keeps nothing: a client stub never
@@ -177,10 +167,10 @@ struct Refused {
 #define XDR_REFUSED(type, list, ...) \
     {#type, reinterpret_cast<xdrproc_t>(xdr_##type), offsetof(type, list), __VA_ARGS__}
 
-inline void expect_refused(std::initializer_list<Refused> rows)
+inline void expect_refused_answers(std::initializer_list<Refused> rows)
 {
     for (const Refused &r : rows) {
-        std::vector<uint64_t> obj = blank();
+        std::vector<uint64_t> obj = zeroed();
         void *kept = nullptr;
         EXPECT_FALSE(decode(r.fn, obj.data(), r.wire)) << r.name;
         std::memcpy(&kept, reinterpret_cast<char *>(obj.data()) + r.list, sizeof kept);

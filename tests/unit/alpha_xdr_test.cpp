@@ -2,6 +2,7 @@
 // tables of lengths, versions, chains and refused answers.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 
 #include "a_lib.h"
@@ -14,15 +15,13 @@ using namespace xdrtest;
 TEST(AlphaXdr, NegativeLongsSurviveTheInlineFastPath)
 {
     a_get_inf_o inf{}, inf_back{};
-    inf.count = -1;
     inf.values[999] = -2147483647L - 1;
     a_s_rec s{}, s_back{};
     s.next_try = -7;
-    Bytes b;
-    ASSERT_TRUE(encode(xdr_a_get_inf_o, &inf, b) && decode(xdr_a_get_inf_o, &inf_back, b));
-    EXPECT_EQ(inf_back.count, -1);
+    Bytes b, c;
+    ASSERT_TRUE(encode(xdr_a_get_inf_o, &inf, b) && decode(xdr_a_get_inf_o, &inf_back, b) &&
+                encode(xdr_a_s_rec, &s, c) && decode(xdr_a_s_rec, &s_back, c));
     EXPECT_EQ(inf_back.values[999], -2147483647L - 1);
-    ASSERT_TRUE(encode(xdr_a_s_rec, &s, b) && decode(xdr_a_s_rec, &s_back, b));
     EXPECT_EQ(s_back.next_try, -7);
 }
 
@@ -32,21 +31,17 @@ TEST(AlphaXdr, NegativeLongsSurviveTheInlineFastPath)
 TEST(AlphaXdr, OnlyTheLogLineHasALengthLimit)
 {
     std::string text(81, 'x');
-    zeile line{80, text.data()}, longer{81, text.data()}, line_back{};
-    Bytes b;
-    ASSERT_TRUE(encode(xdr_zeile, &line, b) && decode(xdr_zeile, &line_back, b));
-    release(xdr_zeile, &line_back);
-    EXPECT_FALSE(encode(xdr_zeile, &longer, b));
-
+    zeile line{80, text.data()}, longer{81, text.data()};
     char log_text[] = "abc";
     a_put_log_i log{"anna", 1, 2, {4, log_text}};
+    Bytes b;
+    EXPECT_TRUE(encode(xdr_zeile, &line, b));
+    EXPECT_FALSE(encode(xdr_zeile, &longer, b));
     ASSERT_TRUE(encode(xdr_a_put_log_i, &log, b));
     EXPECT_EQ(b, cat({strn("anna", 10), words({1, 2, 4}), Bytes{'a', 'b', 'c', 0}}));
-
     for (u_int len : {0u, 1u, 65535u, 65536u, 65537u, 200003u}) {
         Bytes page(len);
-        for (u_int i = 0; i < len; ++i)
-            page[i] = uint8_t(i * 7 + 1);
+        std::iota(page.begin(), page.end(), uint8_t(1));
         const Bytes wire = cat({words({len}), page, Bytes((4 - len % 4) % 4, 0)});
         page_dat pd{len, reinterpret_cast<char *>(page.data())}, back{};
         ASSERT_TRUE(encode(xdr_page_dat, &pd, b, wire.size() + 4) && decode(xdr_page_dat, &back, wire));
@@ -93,9 +88,7 @@ TEST(ChainCodec, EveryAlphaChainRoundTripsTenThousandNodesOnASmallStack)
 
 TEST(AlphaXdr, CutOrHostileAnswersAreRefusedAndKeepNothing)
 {
-    const Bytes entry = cat({strn("anna", 10), strn("k", 10), strn("v", 80)});
-    expect_refused({
-        XDR_REFUSED(a_usrconf_ll_o, list, cat({words({1, 1, 0}), entry, entry})),  // no count behind
+    expect_refused_answers({
         XDR_REFUSED(a_get_e_o, list, cat({words({2, 1}), Bytes(444, 0), words({1}), Bytes(100, 0)})),
         XDR_REFUSED(page_dat, page_dat_val, cat({words({100}), Bytes(40, 'x')})),
         XDR_REFUSED(a_get_pageb_o, data.page_dat_val, cat({words({1, 8, 8}), Bytes(4, 'x')})),

@@ -40,42 +40,35 @@ TEST(OmegaXdr, FieldsTravelInOrderWithUnsignedCharactersAndSignedLongs)
 TEST(OmegaXdr, LinkFirstListsSendTheFlagsThenTheEntriesLastToFirst)
 {
     o_make_verteiler_o v{}, back{};
-    add_to_verteiler(&v.list, "h1", "a");
-    add_to_verteiler(&v.list, "h1", "b");  // names: b, a
-    add_to_verteiler(&v.list, "h2", "c");  // hosts: h2, h1
+    for (const auto &[host, name] : {std::pair{"h1", "a"}, {"h1", "b"}, {"h2", "c"}})
+        add_to_verteiler(&v.list, host, name);  // hosts h2, h1; names of h1: b, a
     const Bytes expect = cat({words({1, 1, 0}), strn("h1", 35), words({1, 1, 0}), strn("a", 10), strn("b", 10),
                               strn("h2", 35), words({1, 0}), strn("c", 10), words({0})});
-    Bytes b;
-    for (int time = 1; time <= 2; ++time) {  // encoding leaves the caller's chain as it was
-        ASSERT_TRUE(encode(xdr_o_make_verteiler_o, &v, b));
-        EXPECT_EQ(b, expect) << "time " << time;
-    }
-    ASSERT_TRUE(decode(xdr_o_make_verteiler_o, &back, expect) && encode(xdr_o_make_verteiler_o, &back, b));
-    EXPECT_STREQ(back.list->entry.host, "h2");
+    Bytes b, again, back_again;
+    ASSERT_TRUE(encode(xdr_o_make_verteiler_o, &v, b) && encode(xdr_o_make_verteiler_o, &v, again));
     EXPECT_EQ(b, expect);
+    EXPECT_EQ(again, expect) << "the first encoding changed the caller's chain";
+    ASSERT_TRUE(decode(xdr_o_make_verteiler_o, &back, expect) &&
+                encode(xdr_o_make_verteiler_o, &back, back_again));
+    EXPECT_STREQ(back.list->entry.host, "h2");
+    EXPECT_EQ(back_again, expect);
     release(xdr_o_make_verteiler_o, &v);
     release(xdr_o_make_verteiler_o, &back);
     EXPECT_EQ(back.list, nullptr);
 }
 
-// Link last: each entry, then its flag, in chain order, here inside version
-// 1 of the configuration record.
+// Link last: each entry, then its flag, in chain order.
 TEST(OmegaXdr, LinkLastListsSendEachEntryThenItsFlag)
 {
-    mu_count_ll second{{"L2", -1, 4}, nullptr}, first{{"L1", 1, 2}, &second};
-    o_configdata_new c{}, back{};
-    c.version = 1;
-    c.o_configdata_new_u.v1.counts = &first;
-    c.o_configdata_new_u.v1.f15 = 9;
-    const Bytes expect = cat({words({1}), Bytes(52, 0), words({1}), strn("L1", 10), words({1, 2, 1}),
-                              strn("L2", 10), words({0xffffffff, 4, 0, 9, 0, 0, 0})});
-    Bytes b;
-    ASSERT_TRUE(encode(xdr_o_configdata_new, &c, b));
+    mu_count_ll second{{"L2", -1, 4}, nullptr}, first{{"L1", 1, 2}, &second}, back{};
+    const Bytes expect = cat({strn("L1", 10), words({1, 2, 1}), strn("L2", 10), words({0xffffffff, 4, 0})});
+    Bytes b, back_again;
+    ASSERT_TRUE(encode(xdr_mu_count_ll, &first, b) && decode(xdr_mu_count_ll, &back, expect) &&
+                encode(xdr_mu_count_ll, &back, back_again));
     EXPECT_EQ(b, expect);
-    ASSERT_TRUE(decode(xdr_o_configdata_new, &back, expect) && encode(xdr_o_configdata_new, &back, b));
-    EXPECT_STREQ(back.o_configdata_new_u.v1.counts->entry.line, "L1");
-    EXPECT_EQ(b, expect);
-    release(xdr_o_configdata_new, &back);
+    EXPECT_STREQ(back.entry.line, "L1");
+    EXPECT_EQ(back_again, expect);
+    release(xdr_mu_count_ll, &back);
 }
 
 // Worked out by hand from the field types: strN 4 * (N + 1), every number 4,
@@ -133,22 +126,17 @@ TEST(OmegaXdr, CutOrHostileAnswersAreRefusedAndKeepNothing)
     Bytes million_flags = words({1000000});
     for (int i = 0; i < 1000000; ++i)
         million_flags.insert(million_flags.end(), {0, 0, 0, 1});
-    expect_refused({
-        XDR_REFUSED(o_get_faxg_ll_o, list, words({3, 1, 1, 1, 0})),  // flags without entries
-        XDR_REFUSED(o_get_faxg_ll_o, list, words({2, 1, 1})),        // flags without an end
+    expect_refused_answers({
         XDR_REFUSED(o_get_faxg_ll_o, list,  // cut inside the second entry
                     cat({words({3, 1, 1, 1, 0}), entry, Bytes(entry.begin(), entry.begin() + 60)})),
-        XDR_REFUSED(o_get_faxg_ll_o, list,  // cut before the second entry's last field
-                    cat({words({2, 1, 1, 0}), entry, Bytes(entry.begin(), entry.end() - 4)})),
         XDR_REFUSED(o_get_faxl_new_ll_o, list,  // the whole chain, but not the trailing error
                     cat({words({2, 1, 1, 0}), entry_new, entry_new})),
-        XDR_REFUSED(o_get_faxl_new_ll_o, list, million_flags),  // with nothing behind them
+        XDR_REFUSED(o_get_faxl_new_ll_o, list, million_flags),  // and nothing behind them
         XDR_REFUSED(o_make_verteiler_o, list,  // a host's name chain breaks off
                     cat({words({1, 0}), strn("h", 35), words({1, 1, 0}), strn("a", 10)})),
         XDR_REFUSED(o_configdata_new, o_configdata_new_u.v1.counts,  // a link-last chain stops
                     cat({words({1}), Bytes(52, 0), words({1}), strn("L", 10), words({1, 2, 1}), strn("M", 10)})),
         XDR_REFUSED(str10_ll, next, words({1, 1, 1, 0})),
-        XDR_REFUSED(opaque_string, opaque_string_val, cat({words({200000}), Bytes(150000, 'x')})),
         XDR_REFUSED(opaque_string, opaque_string_val, cat({words({0xfffffff0}), Bytes(150000, 'x')})),
     });
 }

@@ -27,12 +27,6 @@ TEST(MyStrncpy, KeepsAtMostCountCharactersAndAlwaysTerminates)
         my_strncpy(buf, c.src, c.count);
         EXPECT_EQ(std::string(buf, std::strlen(c.want) + 2), c.want + std::string("\0#", 2)) << c.count;
     }
-    setenv("DIALCRED_TEST_HUGE", huge.c_str(), 1);
-    char env[36];
-    my_getenv("DIALCRED_TEST_HUGE", 35, env);
-    EXPECT_EQ(std::string(env), huge.substr(0, 35));
-    my_getenv("DIALCRED_TEST_UNSET_VARIABLE", 35, env);
-    EXPECT_STREQ(env, "");
 }
 
 // One pair of matching quotes goes, with the blanks around it; the static
