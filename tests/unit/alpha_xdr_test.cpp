@@ -31,11 +31,12 @@ TEST(AlphaXdr, NegativeLongsSurviveTheInlineFastPath)
 TEST(AlphaXdr, OnlyTheLogLineHasALengthLimit)
 {
     std::string text(81, 'x');
-    zeile line{80, text.data()}, longer{81, text.data()};
+    zeile line{80, text.data()}, longer{81, text.data()}, line_back{};
     char log_text[] = "abc";
     a_put_log_i log{"anna", 1, 2, {4, log_text}};
     Bytes b;
-    EXPECT_TRUE(encode(xdr_zeile, &line, b));
+    EXPECT_TRUE(encode(xdr_zeile, &line, b) && decode(xdr_zeile, &line_back, b));
+    release(xdr_zeile, &line_back);
     EXPECT_FALSE(encode(xdr_zeile, &longer, b));
     ASSERT_TRUE(encode(xdr_a_put_log_i, &log, b));
     EXPECT_EQ(b, cat({strn("anna", 10), words({1, 2, 4}), Bytes{'a', 'b', 'c', 0}}));
@@ -65,7 +66,7 @@ TEST(AlphaXdr, RecordsHaveTheWireSizeOfTheirFields)
                 "a_query_tebu_i 3472  a_put_s_stat_i 112  a_cha_s_rec_i 192  a_board_entry_data 372  "
                 "a_forward_i 288  a_print_dok_i 108  a_get_logl_i 184  a_cha_pw_i 216  a_get_pageb_i 68  "
                 "a_put_pageb_i 68  a_put_log_i 56  a_tra_str_i 328  a_subscribe_i 24  a_usrconf_i 88  "
-                "a_put_usrconf_i 412  a_get_usrconf_new_o 328");
+                "a_put_usrconf_i 412  a_get_usrconf_new_o 328  a_usrconf_ll_o 12");
 }
 
 TEST(AlphaXdr, VersionedTypesAcceptExactlyTheirVersions)
