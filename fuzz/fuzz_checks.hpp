@@ -1,13 +1,17 @@
 // What every fuzz target checks for one input, apart from libFuzzer's entry
-// points, so that the unit suite runs each corpus seed and each saved crash
-// through the same code in the normal build. A check returns an empty string
-// when the input passed, else what went wrong; crashes and leaks are the
-// sanitizers' to report.
+// points (one file per check: check_xdr.cpp, check_reader.cpp,
+// check_keypad.cpp), so that the unit suite runs each corpus seed and each
+// saved crash through the same code in the normal build. A check returns an
+// empty string when the input passed, else what went wrong; crashes and
+// leaks are the sanitizers' to report.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "xdr_catalogue.hpp"
@@ -46,6 +50,30 @@ std::string check_reader(const uint8_t *data, size_t size);
 std::string check_keypad(const uint8_t *data, size_t size);
 
 // For the libFuzzer entry points: reports a failed check and aborts.
-void require(const std::string &failure);
+inline void require(const std::string &failure)
+{
+    if (failure.empty())
+        return;
+    std::fprintf(stderr, "fuzz check failed: %s\n", failure.c_str());
+    std::abort();
+}
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+using Block = std::unique_ptr<char, FreeDeleter>;
+
+// A heap copy of exactly n bytes, so that AddressSanitizer sees any read
+// past the input's end; malloc also gives the alignment that a received RPC
+// buffer has and that the generated inline decoders rely on.
+inline Block copy_of(const void *p, size_t n)
+{
+    Block b(static_cast<char *>(std::malloc(n == 0 ? 1 : n)));
+    if (!b)
+        std::abort();
+    if (n != 0)
+        std::memcpy(b.get(), p, n);
+    return b;
+}
 
 }  // namespace fuzzcheck

@@ -1,85 +1,93 @@
-// The bounded string routines through which every text enters a record.
+// The bounded string routines through which every text enters a record, and
+// the wire form of the fixed-width strings that carry it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "rpccommon.h"
+#include "o_lib.h"
+#include "xdr_bytes.hpp"
 
+using namespace xdrtest;
+
+// At most count characters, always a terminator, and nothing behind it.
 TEST(MyStrncpy, KeepsAtMostCountCharactersAndAlwaysTerminates)
 {
-    struct Case {
+    const std::string huge(100000, 'z');
+    const struct {
         const char *src;
         short count;
         const char *want;
-    };
-    const Case cases[] = {
-        {"0123456789", 10, "0123456789"},
-        {"0123456789A", 10, "0123456789"},
-        {"abc", 0, ""},
-        {"abc", 10, "abc"},
-        {"", 5, ""},
-        {"abc", -3, ""},
-    };
-    for (const Case &c : cases) {
+    } cases[] = {{"0123456789A", 10, "0123456789"}, {"abc", 10, "abc"}, {"abc", 0, ""},
+                 {"abc", -3, ""}, {huge.c_str(), 10, "zzzzzzzzzz"}};
+    for (const auto &c : cases) {
         char buf[16];
         std::memset(buf, '#', sizeof buf);
         my_strncpy(buf, c.src, c.count);
-        EXPECT_STREQ(buf, c.want) << c.src << " / " << c.count;
+        EXPECT_EQ(std::string(buf, std::strlen(c.want) + 2), c.want + std::string("\0#", 2)) << c.count;
     }
-    // A shorter source leaves the bytes behind its terminator alone.
-    char buf[8] = "XXXXXXX";
-    my_strncpy(buf, "ab", 7);
-    EXPECT_EQ(std::string(buf, 7), std::string("ab\0XXXX", 7));
 }
 
-TEST(MyStrncpy, HugeSourcesNeverOverflowTheField)
-{
-    std::string huge(100000, 'z');
-    str10 field;
-    char guard[8] = "guard";
-    my_strncpy(field, huge.c_str(), 10);
-    EXPECT_EQ(std::string(field), std::string(10, 'z'));
-    EXPECT_STREQ(guard, "guard");
-
-    setenv("DIALCRED_TEST_HUGE", huge.c_str(), 1);
-    char env[36];
-    my_getenv("DIALCRED_TEST_HUGE", 35, env);
-    EXPECT_EQ(std::string(env), std::string(35, 'z'));
-    my_getenv("DIALCRED_TEST_UNSET_VARIABLE", 35, env);
-    EXPECT_STREQ(env, "");
-}
-
+// One pair of matching quotes goes, with the blanks around it; the static
+// buffer takes at most 1,000 characters of any text.
 TEST(Unquote, StripsOnePairOfMatchingQuotes)
 {
-    struct Case {
-        const char *src;
-        const char *want;
-    };
-    const Case cases[] = {
-        {"  \"inner text\"  ", "inner text"},
-        {"'single'", "single"},
-        {"\" keep inner space \"", " keep inner space "},
-        {"  \"mismatch'", "  \"mismatch'"},
-        {"  \"unclosed x", "  \"unclosed x"},
-        {"\"", "\""},
-        {"plain", "plain"},
-        {"", ""},
-    };
-    for (const Case &c : cases) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"  \"inner text\"  ", "inner text"}, {"'single'", "single"}, {"\" keep space \"", " keep space "},
+        {"  \"mismatch'", "  \"mismatch'"}, {"  \"unclosed", "  \"unclosed"}, {"\"", "\""}, {"", ""}};
+    for (const auto &[src, want] : cases) {
         char dest[64];
-        EXPECT_STREQ(unquote(c.src, dest), c.want) << c.src;
-        EXPECT_STREQ(unquote(c.src, nullptr), c.want) << c.src;
+        EXPECT_STREQ(unquote(src, dest), want) << src;
+        EXPECT_STREQ(unquote(src, nullptr), want) << src;
     }
     EXPECT_EQ(unquote(nullptr, nullptr), nullptr);
-    std::string huge(5000, 'q');
-    EXPECT_EQ(std::string(unquote(huge.c_str(), nullptr)).size(), 1000u);
+    const std::string huge(5000, 'q');
+    for (const std::string &src : {huge, "'" + huge + "'"})
+        EXPECT_EQ(std::string(unquote(src.c_str(), nullptr)), huge.substr(0, 1000));
 }
 
-TEST(MinMax, PickTheLargerAndTheSmaller)
+// Runs fn over the bytes through a memory stream or, where stdio is set, a
+// stdio stream, which has no buffer to work in (as a record stream at the
+// end of a fragment).
+bool run_on(xdrproc_t fn, std::string &field, Bytes &bytes, xdr_op op, bool stdio)
 {
-    EXPECT_EQ(Maximum(-3, 2), 2);
-    EXPECT_EQ(Minimum(-3, 2), -3);
-    EXPECT_EQ(Maximum(7, 7), 7);
+    FILE *f = fmemopen(bytes.data(), bytes.size(), op == XDR_ENCODE ? "w" : "r");
+    XDR x;
+    if (stdio)
+        xdrstdio_create(&x, f, op);
+    else
+        xdrmem_create(&x, reinterpret_cast<char *>(bytes.data()), u_int(bytes.size()), op);
+    const bool ok = fn(&x, field.data());
+    xdr_destroy(&x);
+    std::fclose(f);
+    return ok;
+}
+
+// A fixed-width field travels as one unit per character, unsigned, whether
+// the stream has a buffer to work in or not; arriving, each character is its
+// unit's low byte, and the last gives way to a NUL.
+TEST(FixedStrings, FieldsTravelAsOneUnitPerCharacterAndEndInANul)
+{
+    const std::pair<xdrproc_t, size_t> types[] = {
+        {(xdrproc_t)xdr_str10, 10}, {(xdrproc_t)xdr_str20, 20}, {(xdrproc_t)xdr_str30, 30},
+        {(xdrproc_t)xdr_str35, 35}, {(xdrproc_t)xdr_str60, 60}, {(xdrproc_t)xdr_str80, 80},
+        {(xdrproc_t)xdr_mailaddrtype, 80}, {(xdrproc_t)xdr_fntyp, 14}};
+    for (const auto &[fn, n] : types) {
+        std::string text, low, field(96, '#');
+        Bytes junk;  // no terminator, junk in the high bytes
+        for (size_t i = 0; i <= n; ++i) {
+            text += i < n ? char(0xa0 + i) : '\0';
+            low += i < n ? char('a' + i % 26) : '\0';
+            junk.insert(junk.end(), {0xab, uint8_t(i), 0xcd, uint8_t('a' + i % 26)});
+        }
+        for (bool stdio : {false, true}) {
+            SCOPED_TRACE(std::to_string(n) + (stdio ? " characters, stdio" : " characters, memory"));
+            Bytes b(junk.size() + 4);
+            EXPECT_TRUE(run_on(fn, text, b, XDR_ENCODE, stdio));
+            EXPECT_EQ(b, cat({strn(text.c_str(), n), Bytes(4, 0)}));
+            EXPECT_TRUE(run_on(fn, field, junk, XDR_DECODE, stdio));
+            EXPECT_EQ(field.substr(0, n + 1), low);
+        }
+    }
 }
