@@ -19,8 +19,8 @@
 #
 # PLAIN: what ordinary rpcgen makes of the file (header and XDR routines, no
 # stubs, none of the above), in the calling folder's build folder
-# (<...>/rpcgen_plain): the plain code that the list codec benchmark and the
-# fixed-width string test hold the project's code against.
+# (<...>/rpcgen_plain): the plain code that the list codec benchmark holds
+# the project's code against.
 set(RPCGEN_GEN_DIR ${CMAKE_BINARY_DIR}/gen)
 file(MAKE_DIRECTORY ${RPCGEN_GEN_DIR})
 find_program(RPCGEN_EXECUTABLE rpcgen REQUIRED)
