@@ -107,7 +107,7 @@ TEST(KeypadDecode, RefusesMalformedCodesAndShortBuffers)
     const int F = T2PW_EFORM, L = T2PW_ELENGTH, U = T2PW_EUNITS;
     const std::string run82 = "78 " + std::string(82, '1');
     const std::pair<std::string, int> cases[] = {
-        {" 6533", F},  {"00 6533", F}, {"-0 6533", F}, {"1000 65", F}, {"0 ", F},
+        {" 6533", F},  {"00 6533", F}, {"-0 6533", F}, {"1000 65", F}, {"0", F},  {"0 ", F},
         {"0 65a3", F}, {"0 653", L},   {"1 12345", L}, {"-4 1234", L}, {run82, L}};
     for (const auto &[code, rc] : cases)
         EXPECT_EQ(decode(pin, code), std::make_pair(rc, std::string())) << code;
