@@ -66,8 +66,7 @@ TEST(FuzzRegression, EverySeedAndSavedFindingPassesItsTargetsChecks)
 TEST(FuzzTables, EveryXdrRoutineOfTheGeneratedHeadersHasARow)
 {
     auto declared = [](const char *header) {
-        const std::string text = contents(fs::path(FUZZ_DECLS_DIR) /
-                                          (std::string(header) + ".txt"));
+        const std::string text = contents(FUZZ_DECLS_DIR "/" + std::string(header) + ".txt");
         // A type's routine takes the stream and the object; helpers with
         // more arguments (xdr_counted_bytes) are no types.
         static const std::regex decl(R"(bool_t\s+xdr_(\w+)\s*\(\s*XDR\s*\*\s*\w*\s*,[^,)]*\))");
