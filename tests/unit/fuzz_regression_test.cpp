@@ -5,11 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <set>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "fuzz_checks.hpp"
 
@@ -18,74 +16,48 @@
 // trusts an announced count fails on the saved findings that announce 4 GiB.
 extern "C" const char *__asan_default_options() { return "max_allocation_size_mb=2048"; }
 
-namespace {
-
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-using fuzzcheck::XdrCatalogue;
+using namespace fuzzcheck;
 
-// The targets; an input of an XDR target picks a row of its table by its
-// first bytes, one of the readers by its first byte.
-const struct Target {
-    const char *name;
-    const XdrCatalogue *xdr;
-} kTargets[] = {{"fuzz_omega_answers", &fuzzcheck::kOmega}, {"fuzz_alpha_answers", &fuzzcheck::kAlpha},
-                {"fuzz_common", &fuzzcheck::kCommon}, {"fuzz_readers", nullptr}, {"fuzz_keypad", nullptr}};
-
-std::string check(const Target &t, const Bytes &b)
+static std::string contents(const fs::path &path)
 {
-    if (t.xdr != nullptr)
-        return fuzzcheck::check_xdr(*t.xdr, b.data(), b.size());
-    const auto other = std::string(t.name) == "fuzz_readers" ? fuzzcheck::check_reader : fuzzcheck::check_keypad;
-    return other(b.data(), b.size());
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
 }
 
-std::string row_of(const Target &t, const Bytes &b)
-{
-    if (t.xdr != nullptr)
-        return b.size() < fuzzcheck::kSelectorBytes ? "" : fuzzcheck::pick(*t.xdr, b.data()).name;
-    return b.empty() ? "" : fuzzcheck::kReaders[(b[0] & 0x7f) % fuzzcheck::kReaderCount].name;
-}
-
-// The seeds and saved findings of a target, by path.
-std::vector<std::pair<fs::path, Bytes>> inputs_of(const char *target)
-{
-    std::vector<std::pair<fs::path, Bytes>> inputs;
-    for (const char *kind : {"corpus", "regressions"}) {
-        std::error_code none;  // a target without saved findings has no folder
-        for (const auto &e : fs::directory_iterator(fs::path(FUZZ_DIR) / kind / target, none)) {
-            std::ifstream f(e.path(), std::ios::binary);
-            inputs.emplace_back(e.path(), Bytes(std::istreambuf_iterator<char>(f), {}));
-        }
-    }
-    return inputs;
-}
-
-}  // namespace
-
-// What the fuzzer once found stays fixed, and the seeds stay valid inputs.
+// What the fuzzer once found stays fixed, and the seeds stay valid inputs of
+// the row their name starts with: a row inserted or removed in the middle of
+// a table would silently turn them into inputs of other rows.
 TEST(FuzzRegression, EverySeedAndSavedFindingPassesItsTargetsChecks)
 {
-    for (const Target &t : kTargets) {
-        const auto inputs = inputs_of(t.name);
-        EXPECT_FALSE(inputs.empty()) << t.name << " has no seeds";
-        for (const auto &[path, b] : inputs)
-            EXPECT_EQ(check(t, b), "") << path;
-    }
-}
-
-// A seed names the row it was made for; a row inserted or removed in the
-// middle of a table would silently turn the seeds into inputs of other rows.
-TEST(FuzzRegression, EverySeedStillPicksTheRowItWasMadeFor)
-{
-    for (const Target &t : kTargets)
-        for (const auto &[path, b] : inputs_of(t.name)) {
-            const std::string file = path.filename().string();
-            if (std::string(t.name) != "fuzz_keypad") {  // keypad inputs pick no row
-                EXPECT_EQ(row_of(t, b), file.substr(0, file.find('.')))
-                    << path << ": append new rows at the end of the table, or make the seeds anew";
+    using Check = std::string (*)(const uint8_t *, size_t);
+    const std::tuple<const char *, const XdrCatalogue *, Check> targets[] = {
+        {"fuzz_omega_answers", &kOmega, nullptr},
+        {"fuzz_alpha_answers", &kAlpha, nullptr},
+        {"fuzz_common", &kCommon, nullptr},
+        {"fuzz_readers", nullptr, check_reader},
+        {"fuzz_keypad", nullptr, check_keypad}};
+    for (const auto &[target, xdr, check] : targets) {
+        size_t inputs = 0;
+        for (const char *kind : {"corpus", "regressions"}) {
+            std::error_code none;  // a target without saved findings has no folder
+            for (const auto &e : fs::directory_iterator(fs::path(FUZZ_DIR) / kind / target, none)) {
+                const std::string in = contents(e.path()), file = e.path().filename().string();
+                const auto *b = reinterpret_cast<const uint8_t *>(in.data());
+                ++inputs;
+                EXPECT_EQ(xdr != nullptr ? check_xdr(*xdr, b, in.size()) : check(b, in.size()), "")
+                    << e.path();
+                if (check == check_keypad)  // keypad inputs pick no row
+                    continue;
+                const char *row = xdr != nullptr ? pick(*xdr, b).name  // by its first two bytes
+                                                 : kReaders[(b[0] & 0x7f) % kReaderCount].name;
+                EXPECT_EQ(row, file.substr(0, file.find('.')))
+                    << e.path()
+                    << ": append new rows at the end of the table, or make the seeds anew";
             }
         }
+        EXPECT_NE(inputs, 0u) << target << " has no seeds";
+    }
 }
 
 // Every routine a generated header adds to its includes (as the preprocessor
@@ -94,19 +66,19 @@ TEST(FuzzRegression, EverySeedStillPicksTheRowItWasMadeFor)
 TEST(FuzzTables, EveryXdrRoutineOfTheGeneratedHeadersHasARow)
 {
     auto declared = [](const char *header) {
-        std::ifstream f(fs::path(FUZZ_DECLS_DIR) / (std::string(header) + ".txt"));
-        const std::string text{std::istreambuf_iterator<char>(f), {}};
+        const std::string text = contents(FUZZ_DECLS_DIR "/" + std::string(header) + ".txt");
         // A type's routine takes the stream and the object; helpers with
         // more arguments (xdr_counted_bytes) are no types.
         static const std::regex decl(R"(bool_t\s+xdr_(\w+)\s*\(\s*XDR\s*\*\s*\w*\s*,[^,)]*\))");
         std::set<std::string> names;
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), decl); it != std::sregex_iterator(); ++it)
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), decl);
+             it != std::sregex_iterator(); ++it)
             names.insert((*it)[1]);
         return names;
     };
-    for (const auto &[header, includes, cat] : {std::tuple{"common", "rpc", &fuzzcheck::kCommon},
-                                                {"omega", "common", &fuzzcheck::kOmega},
-                                                {"alpha", "omega", &fuzzcheck::kAlpha}}) {
+    for (const auto &[header, includes, cat] : {std::tuple{"common", "rpc", &kCommon},
+                                                {"omega", "common", &kOmega},
+                                                {"alpha", "omega", &kAlpha}}) {
         const std::set<std::string> own = declared(header), inherited = declared(includes);
         ASSERT_FALSE(own.empty()) << header;
         std::set<std::string> rows;
