@@ -2,6 +2,7 @@
 // sends, what it makes of the answer, and what becomes of the handles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
