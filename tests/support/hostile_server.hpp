@@ -1,8 +1,5 @@
-// An ONC RPC server that answers badly on purpose: it reads each call and
-// sends back whatever bytes a test scripted for it (garbage, a cut record, a
-// reply to another call, absurd lengths) or nothing at all, standing in for a
-// broken or hostile omega or alpha server. One thread per connection, so that
-// a client that stops reading a long answer holds up nobody else.
+// An ONC RPC server that answers each call with whatever bytes a test scripted, or nothing; one
+// thread per connection, so that a client that stops reading holds up nobody else.
 #pragma once
 
 #include <netinet/in.h>
@@ -30,32 +27,25 @@ inline Bytes xdr_words(std::initializer_list<std::uint32_t> words)
 {
     Bytes out;
     for (std::uint32_t w : words)
-        out.insert(out.end(), {std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8), std::uint8_t(w)});
+        out.insert(out.end(), {std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8),
+                               std::uint8_t(w)});
     return out;
 }
 
-inline Bytes &append(Bytes &to, const Bytes &more)
-{
-    to.insert(to.end(), more.begin(), more.end());
-    return to;
-}
-
-// One record of a single fragment: an accepted, successful reply to xid
-// (verifier AUTH_NONE of length 0) and its results.
+// One record of a single fragment: an accepted, successful reply to xid and its results.
 inline Bytes success_record(std::uint32_t xid, const Bytes &results)
 {
-    Bytes out = xdr_words({0x80000000u | static_cast<std::uint32_t>(24 + results.size()), xid, 1, 0, 0, 0, 0});
-    return append(out, results);
+    Bytes out = xdr_words({0x80000000u | std::uint32_t(24 + results.size()), xid, 1, 0, 0, 0, 0});
+    out.insert(out.end(), results.begin(), results.end());
+    return out;
 }
 
-// The header fields of one call as it arrived.
 struct RpcCall {
     std::uint32_t xid, proc;
 };
 
-// What the server does once a call has arrived: writes the bytes as they are,
-// then closes the connection, or sends them again at an interval while the
-// client stays.
+// Written once a call has arrived; then closed, or sent again at an interval while the client
+// stays.
 struct Answer {
     Bytes bytes;
     bool close_after = false;
@@ -64,23 +54,25 @@ struct Answer {
 
 class HostileServer {
 public:
-    // Listens on 127.0.0.1 and registers with rpcbind (TCP, version 1) under
-    // every program given.
-    HostileServer(std::vector<unsigned long> programs, std::function<Answer(const RpcCall &)> responder)
-        : programs_(std::move(programs)), responder_(std::move(responder)),
+    // Listens on 127.0.0.1, registered with rpcbind (TCP, version 1) under every program given.
+    HostileServer(std::vector<unsigned long> programs,
+                  std::function<Answer(const RpcCall &)> responder)
+        : programs_(std::move(programs)),
+          responder_(std::move(responder)),
           listen_fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
         sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof addr;
         auto *sa = reinterpret_cast<sockaddr *>(&addr);
-        if (bind(listen_fd_, sa, len) != 0 || listen(listen_fd_, 64) != 0 || getsockname(listen_fd_, sa, &len) != 0)
+        if (bind(listen_fd_, sa, len) != 0 || listen(listen_fd_, 64) != 0 ||
+            getsockname(listen_fd_, sa, &len) != 0)
             throw std::runtime_error("hostile server: no socket");
         netbuf nb{len, len, &addr};
         netconfig *tcp = getnetconfigent("tcp");
         for (unsigned long prog : programs_) {
             rpcb_unset(prog, 1, nullptr);
             if (tcp == nullptr || !rpcb_set(prog, 1, tcp, &nb))
-                throw std::runtime_error("hostile server: rpcbind refused program " + std::to_string(prog));
+                throw std::runtime_error("hostile server: rpcbind refused " + std::to_string(prog));
         }
         freenetconfigent(tcp);
         acceptor_ = std::thread([this] {
@@ -102,7 +94,6 @@ public:
         });
     }
 
-    // Unregisters, closes every connection and ends its threads.
     ~HostileServer()
     {
         for (unsigned long prog : programs_)
@@ -111,10 +102,8 @@ public:
         acceptor_.join();
         for (Connection &c : connections_)
             shutdown(c.fd, SHUT_RDWR);  // ends a worker's receive, poll or send
-        for (Connection &c : connections_) {
-            c.worker.join();
-            close(c.fd);
-        }
+        for (Connection &c : connections_)
+            c.worker.join(), close(c.fd);
         close(listen_fd_);
     }
 
@@ -127,9 +116,12 @@ private:
 
     void serve(int fd) const
     {
-        auto word = [](const std::uint8_t *p) { return std::uint32_t(p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]); };
-        // A blocking send writes all unless the client left or the server stops.
-        auto send_all = [fd](const Bytes &b) { return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); };
+        auto word = [](const std::uint8_t *p) {
+            return std::uint32_t(p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+        };
+        auto send_all = [fd](const Bytes &b) {
+            return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size());
+        };
         for (std::uint8_t mark[4]; recv(fd, mark, 4, MSG_WAITALL) == 4;) {
             // A call is a single fragment of its 24-byte header and a few hundred bytes.
             if (word(mark) < 0x80000018u || word(mark) > 0x80100000u)
@@ -141,10 +133,11 @@ private:
             if (!send_all(a.bytes) || a.close_after)
                 return;
             pollfd p{fd, POLLIN, 0};  // until the client leaves (or sends more) or the server stops
-            while (a.repeat_every > 0 && poll(&p, 1, static_cast<int>(a.repeat_every * 1000)) == 0 && send_all(a.bytes)) {
-            }
-            if (a.repeat_every > 0)
+            if (a.repeat_every > 0) {
+                while (poll(&p, 1, int(a.repeat_every * 1000)) == 0 && send_all(a.bytes)) {
+                }
                 return;
+            }
         }
     }
 
