@@ -51,8 +51,12 @@ inline testsupport::Slapd &slapd()
 inline testsupport::Dovecot &dovecot()
 {
     static testsupport::Dovecot server([] {
-        testsupport::DovecotOptions mail{{{"mmueller", kPassword}, {"anna13", kPassword},
-                                          {"lang", kPassword}, {"lang38", kPassword38}}, "", true};
+        testsupport::DovecotOptions mail{{{"mmueller", kPassword},
+                                          {"anna13", kPassword},
+                                          {"lang", kPassword},
+                                          {"lang38", kPassword38}},
+                                         "",
+                                         true};
         for (int i = 0; i < 50; ++i)
             mail.users["user" + subscriber(i)] = "Pw" + subscriber(i);
         return mail;
@@ -68,8 +72,7 @@ inline std::string user_of(const std::string &extension)
 
 // Routes 4711 to 4716, 4799 (to the host "bad..host"), kLong and 5000 to 5049, PINLENMIN 4,
 // every user's directory and mail settings pointing at the shared servers, and extra over those.
-inline DevServers servers(const Usrconf &extra = {}, bool old_alpha = false,
-                          const std::map<std::string, std::string> &config = {{"PINLENMIN", "4"}})
+inline DevServers servers(const Usrconf &extra = {}, bool old_alpha = false)
 {
     std::vector<Route> routes = {{"4799", "bad..host", "u4799"}};
     std::vector<std::string> numbers = {"4711", "4712", "4713", "4714", "4715", "4716", kLong};
@@ -84,7 +87,7 @@ inline DevServers servers(const Usrconf &extra = {}, bool old_alpha = false,
                         {{user, "GD_LDPRT"}, std::to_string(slapd().port())},
                         {{user, "GD_LDBAS"}, testsupport::Slapd::kSuffix}});
     }
-    return DevServers(routes, config, usrconf, old_alpha);
+    return DevServers(routes, {{"PINLENMIN", "4"}}, usrconf, old_alpha);
 }
 
 // argv is a prefix, such as valgrind; env is added to the servers' environment.
