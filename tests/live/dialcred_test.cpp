@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include "rpccommon.h"
@@ -68,6 +69,14 @@ struct Case {
     std::pair<double, double> seconds = {0, 120};  // a throttle wait; no time-out waited out
 };
 
+// Some containers allow no private network namespace; a row that needs one is skipped there.
+bool wrap_works(std::vector<std::string> wrap)
+{
+    wrap.push_back("true");
+    return testsupport::run_command(wrap, {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}}, 10)
+               .exit_status == 0;
+}
+
 // Each case on servers of its own. Whatever happens, a run changes nothing on the alpha server
 // but the counter and, when it prints Ok, the keypad code, which gives the password back, and the
 // counter is gone; and its level-0 lines reach the alpha server's event log too.
@@ -77,6 +86,11 @@ void check(const std::vector<Case> &cases)
         const bool three = c.args.size() == 3;
         const std::string ext = three ? c.args[0] : "4711";
         SCOPED_TRACE("case " + std::to_string(&c - cases.data()) + ": " + ext);
+        if (!c.wrap.empty() && !wrap_works(c.wrap)) {
+            std::printf("case %td skipped: %s cannot run here\n", &c - cases.data(),
+                        c.wrap[0].c_str());
+            continue;
+        }
         Usrconf extra = c.extra;
         if (c.before)
             extra[{user_of(ext), "T" + ext}] = c.before;
