@@ -1,35 +1,28 @@
-// The demonstration of scripts/demo.sh: the development servers, a private directory and mail
-// server with a small data set on 127.0.0.1, dialcred run for a good password, a wrong one and
-// an unknown extension, and what each run printed and left on the alpha server.
-#include <csignal>
-#include <cstdio>
-#include <string>
-
-#include "devservers.hpp"
+// The demonstration of scripts/demo.sh: dialcred run for a good password, a wrong one and an
+// unknown extension against the servers of the live tests, and what each run left behind.
 #include "shared_servers.hpp"
 
 namespace {
+
+std::string utf8(const std::string &latin1)  // for the terminal
+{
+    std::string out;
+    for (unsigned char c : latin1)
+        out += c < 0x80 ? std::string(1, c)
+                        : std::string{char(0xc0 | c >> 6), char(0x80 | (c & 0x3f))};
+    return out;
+}
 
 void show_run(const e2e::DevServers &s, const std::vector<std::string> &args, const char *why)
 {
     std::vector<std::string> argv = {DIALCRED_BINARY};
     std::printf("\n$ dialcred");
-    for (const auto &a : args) {
-        std::printf(" %s", a.c_str());
-        argv.push_back(a);
-    }
-    testsupport::RunResult r = testsupport::run_command(argv, s.environment(), 60);
-    for (std::string *text : {&r.out, &r.err}) {  // ISO-8859-1 to UTF-8, for the terminal
-        std::string utf8;
-        for (unsigned char c : *text)
-            utf8 += c < 0x80 ? std::string(1, c)
-                             : std::string{static_cast<char>(0xc0 | (c >> 6)),
-                                           static_cast<char>(0x80 | (c & 0x3f))};
-        *text = utf8;
-    }
-    std::printf("\n  standard output: \"%s\"\n", r.out.c_str());
+    for (const auto &a : args)
+        std::printf(" %s", argv.emplace_back(a).c_str());
+    const testsupport::RunResult r = testsupport::run_command(argv, s.environment(), 60);
+    std::printf("\n  standard output: \"%s\"\n", utf8(r.out).c_str());
     if (!r.err.empty())
-        std::printf("  standard error:  \"%s\"\n", r.err.c_str());
+        std::printf("  standard error:  \"%s\"\n", utf8(r.err).c_str());
     std::printf("  exit status:     %d\n  why: %s\n  usrconf entries of the alpha user now:\n",
                 r.exit_status, why);
     for (const auto &[k, v] : s.store())
@@ -42,23 +35,26 @@ void show_run(const e2e::DevServers &s, const std::vector<std::string> &args, co
 int main()
 {
     std::signal(SIGPIPE, SIG_IGN);
-    std::printf("Starting a private directory (slapd), mail server (dovecot) and the\n"
-                "development omega and alpha servers on 127.0.0.1 ...\n");
+    std::printf(
+        "Starting a private directory (slapd), mail server (dovecot) and the\n"
+        "development omega and alpha servers on 127.0.0.1 ...\n");
     using testsupport::Slapd;
     Slapd slapd(testsupport::SlapdOptions{testsupport::ldif_base() +
                                           testsupport::ldif_person("mmueller", {"4711"})});
     testsupport::Dovecot dovecot(testsupport::DovecotOptions{{{"mmueller", "Geheim42"}}});
-    e2e::DevServers servers({{"4711", "127.0.0.1", "mueller", "demo"}}, {{"PINLENMIN", "4"}},
-                            {{{"mueller", "GD_IMH"}, "127.0.0.1:" + std::to_string(dovecot.imap_port())},
-                             {{"mueller", "GD_LDH"}, "127.0.0.1"},
-                             {{"mueller", "GD_LDPRT"}, std::to_string(slapd.port())},
-                             {{"mueller", "GD_LDBAS"}, Slapd::kSuffix}});
-    std::printf("\nDemo data:\n"
-                "  omega route:   extension 4711 -> alpha server 127.0.0.1, alpha user mueller\n"
-                "  omega config:  PINLENMIN = 4\n"
-                "  alpha usrconf: GD_IMH, GD_LDH, GD_LDPRT, GD_LDBAS point at the servers above\n"
-                "  directory:     uid=mmueller with facsimileTelephoneNumber 4711\n"
-                "  mail server:   user mmueller, password Geheim42\n");
+    e2e::DevServers servers(
+        {{"4711", "127.0.0.1", "mueller", "demo"}}, {{"PINLENMIN", "4"}},
+        {{{"mueller", "GD_IMH"}, "127.0.0.1:" + std::to_string(dovecot.imap_port())},
+         {{"mueller", "GD_LDH"}, "127.0.0.1"},
+         {{"mueller", "GD_LDPRT"}, std::to_string(slapd.port())},
+         {{"mueller", "GD_LDBAS"}, Slapd::kSuffix}});
+    std::printf(
+        "\nDemo data:\n"
+        "  omega route:   extension 4711 -> alpha server 127.0.0.1, alpha user mueller\n"
+        "  omega config:  PINLENMIN = 4\n"
+        "  alpha usrconf: GD_IMH, GD_LDH, GD_LDPRT, GD_LDBAS point at the servers above\n"
+        "  directory:     uid=mmueller with facsimileTelephoneNumber 4711\n"
+        "  mail server:   user mmueller, password Geheim42\n");
     show_run(servers, {"4711", "1234", "Geheim42"},
              "route found, PIN long enough, directory names mmueller, the IMAP login\n"
              "       succeeds: the attempt counter T4711 is deleted and the keypad code\n"
