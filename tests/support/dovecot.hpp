@@ -22,13 +22,10 @@ public:
     std::uint16_t imaps_port() const { return imaps_port_; }  // 0 without TLS
     // Puts a message into the user's Maildir/new/ (delivered, unseen); returns its path.
     std::filesystem::path deliver(const std::string &user, const std::string &message) const;
-    void stop() { daemon_.stop(); }
 
 private:
     TempDir dir_;  // first: removed after the server has stopped
     std::uint16_t imap_port_ = 0, pop3_port_ = 0, imaps_port_ = 0;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
     Daemon daemon_;
 };
 

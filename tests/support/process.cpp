@@ -80,19 +80,14 @@ bool ended(pid_t pid, double seconds)
     // Through syscall(): glibc 2.36's <sys/pidfd.h> lacks the C linkage C++ needs.
     Fd pidfd{static_cast<int>(syscall(SYS_pidfd_open, pid, 0))};
     pollfd p{pidfd.fd, POLLIN, 0};
-    int r = 0;
-    while (pidfd.fd >= 0 && (r = poll(&p, 1, static_cast<int>(seconds * 1000))) < 0 &&
-           errno == EINTR) {
-    }
-    return pidfd.fd < 0 || r > 0;
+    return pidfd.fd < 0 || poll(&p, 1, static_cast<int>(seconds * 1000)) > 0;
 }
 
 int kill_and_reap(pid_t pid)
 {
     kill(-pid, SIGKILL);  // also whatever it left running in its group
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    waitpid(pid, &status, 0);
     return status;
 }
 
@@ -209,12 +204,11 @@ bool greets(std::uint16_t port, const std::string &greeting)
 {
     sockaddr_in addr;
     Fd fd{tcp_socket(port, addr)};
-    if (connect(fd.fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
-        return false;
     pollfd p{fd.fd, POLLIN, 0};
-    char buf[256];
-    const ssize_t n = greeting.empty() || poll(&p, 1, 1000) <= 0 ? 0 : read(fd.fd, buf, 256);
-    return std::string(buf, static_cast<std::size_t>(std::max(n, 0L))).rfind(greeting, 0) == 0;
+    char buf[256] = {};
+    return connect(fd.fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0 &&
+           (greeting.empty() || (poll(&p, 1, 1000) > 0 && read(fd.fd, buf, 255) > 0 &&
+                                 std::string(buf).rfind(greeting, 0) == 0));
 }
 
 Daemon start_server(const std::string &what, const std::function<Daemon()> &start,

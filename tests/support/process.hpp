@@ -19,11 +19,10 @@ namespace testsupport {
 using Environment = std::map<std::string, std::string>;
 
 struct RunResult {
-    int exit_status;       // or -1 when the command did not exit by itself
-    int term_signal;       // the signal that ended it, or 0
-    std::string out, err;  // raw bytes
+    int exit_status, term_signal;  // the exit code or -1, the signal that ended it or 0
+    std::string out, err;          // raw bytes
     double seconds;
-    bool timed_out;  // killed with its process group because the limit passed
+    bool timed_out;  // killed with its process group when the limit passed
 };
 
 // The sanitizer settings CTest gave this process, for the programs it starts.
@@ -32,8 +31,7 @@ Environment sanitizer_environment();
 RunResult run_command(const std::vector<std::string> &argv, const Environment &env,
                       double timeout_seconds, const std::string &stdin_data = "");
 
-// A new folder under $TMPDIR or /tmp, mode 0755 so that servers running under their own user
-// can read in; removed with everything in it.
+// A new folder under $TMPDIR or /tmp, mode 0755 for servers running under their own user.
 class TempDir {
 public:
     explicit TempDir(std::string_view prefix = "dialcred");
@@ -42,8 +40,8 @@ public:
 
     const std::filesystem::path &path() const { return path_; }
     std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-    // Writes content byte for byte to path()/name, mode 0644.
-    std::filesystem::path write_file(std::string_view name, std::string_view content) const;
+    std::filesystem::path write_file(std::string_view name,
+                                     std::string_view content) const;  // mode 0644
 
 private:
     std::filesystem::path path_;

@@ -21,7 +21,6 @@ public:
     // A paused server still accepts connections (the kernel does) but answers nothing.
     void pause() const { daemon_.signal(SIGSTOP); }
     void resume() const { daemon_.signal(SIGCONT); }
-    void stop() { daemon_.stop(); }
 
 private:
     TempDir dir_;  // first: removed after the server has stopped
