@@ -1,5 +1,4 @@
-/* The installed alpha library offline: the wire form of a usrconf record, the rules of the
- * handles, and a wrapper whose default handle cannot be made. */
+/* The installed alpha library offline: a record's wire form, the handles' rules, no host. */
 #include <stdio.h>
 #include <string.h>
 

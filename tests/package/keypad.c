@@ -1,5 +1,4 @@
-/* The installed keypad code: a code made from PIN and password reads back to the password with
- * the PIN (8 characters are 16 digits after the header), and a malformed code is refused. */
+/* The installed keypad code: made, read back with the PIN, and a malformed one refused. */
 #include <stdio.h>
 #include <string.h>
 

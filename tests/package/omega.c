@@ -1,5 +1,4 @@
-/* The installed omega library offline: the bounded copy, the wire form of a configuration
- * record (one 4-byte unit a character, then the bool), and a host that cannot exist. */
+/* The installed omega library offline: the bounded copy, a record's wire form, no host. */
 #include <stdio.h>
 #include <string.h>
 

@@ -10,23 +10,21 @@
 
 namespace e2e {
 
-namespace {
+using namespace testsupport;
 
-testsupport::Daemon start(const testsupport::TempDir &dir, std::vector<std::string> argv,
-                          const std::string &name, unsigned long prog)
+static Daemon start(const TempDir &dir, std::vector<std::string> argv, const std::string &name,
+                    unsigned long prog)
 {
     argv.insert(argv.end(), {"--offset", std::to_string(test_offset()), "--data",
                              dir / (name + ".dat"), "--control", dir / (name + ".control")});
-    const auto env = testsupport::sanitizer_environment();
-    return testsupport::start_server(
-        name + "d", [&] { return testsupport::Daemon(argv, env, dir / (name + "d.log")); },
+    const auto env = sanitizer_environment();
+    return start_server(
+        name + "d", [&] { return Daemon(argv, env, dir / (name + "d.log")); },
         [&] {
             CLIENT *c = clnt_create("127.0.0.1", prog + test_offset(), 1, "tcp");
             return c != nullptr && (clnt_destroy(c), true);
         });
 }
-
-}  // namespace
 
 // Program numbers of omega and alpha are 36 apart, offsets of two processes 128 apart.
 long test_offset()
@@ -78,8 +76,7 @@ Usrconf DevServers::store() const
 {
     Usrconf out;
     for (const auto &row : devserver::read_table(dir_ / "alpha.dat"))
-        if (row.size() >= 3)
-            out[{row[0], row[1]}] = row[2];
+        out[{row.at(0), row.at(1)}] = row.at(2);
     return out;
 }
 
@@ -92,9 +89,9 @@ std::vector<std::string> DevServers::event_log() const
     return lines;
 }
 
-testsupport::Environment DevServers::environment() const
+Environment DevServers::environment() const
 {
-    testsupport::Environment env = testsupport::sanitizer_environment();
+    Environment env = sanitizer_environment();
     // Attempt locks of this test only: runs of other tests never wait for them.
     env.insert({{"PATH", "/usr/bin:/bin"},
                 {"HOME", dir_.path()},

@@ -1,5 +1,4 @@
-// The development omega and alpha servers, started for one test with a fresh data file, a
-// control file for behaviour directives and the event log in a private folder.
+// The development omega and alpha servers of one test, with their files in a private folder.
 #pragma once
 
 #include "process.hpp"
@@ -8,8 +7,7 @@ namespace e2e {
 
 // The one program offset allocator of the suite: each test process owns the 128 offsets from it.
 long test_offset();
-// Points this process's client libraries at the development servers and ignores SIGPIPE; call
-// it before the first library call.
+// Points this process's client libraries at them, SIGPIPE ignored; before the first call.
 void use_devservers_in_this_process();
 
 struct Route {

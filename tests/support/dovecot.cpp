@@ -1,5 +1,4 @@
-// dovecot runs in the foreground as our child, so that its start-up errors land in our log and
-// its exit is seen at once. Mail is kept as the dovecot system user, in folders open to all.
+// dovecot in the foreground as our child: its start-up errors land in our log, its exit is seen.
 #include "dovecot.hpp"
 
 #include <unistd.h>
@@ -8,20 +7,16 @@
 
 namespace testsupport {
 
-namespace {
-
 const Environment kServerEnv{{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}};
 
 // One long-lived login process per protocol, ready before the first connection.
-std::string service(const std::string &name, std::uint16_t port, std::uint16_t secure_port)
+static std::string service(const std::string &name, std::uint16_t port, std::uint16_t secure_port)
 {
     std::string out = "service " + name + "-login {\n service_count = 0\n process_min_avail = 1\n";
     for (auto [suffix, p] : {std::pair{"", port}, std::pair{"s", secure_port}})
         out += " inet_listener " + name + suffix + " {\n  port = " + std::to_string(p) + "\n }\n";
     return out + "}\n";
 }
-
-}  // namespace
 
 Dovecot::Dovecot(DovecotOptions options) : dir_("dialcred-dovecot")
 {

@@ -1,5 +1,4 @@
-// A private IMAP and POP3 server for one test: its own folder, ports and users, plaintext logins
-// allowed and no growing delay after wrong passwords (a failed login costs half a second, not 15).
+// A private IMAP and POP3 server for one test: its own folder, ports and users.
 #pragma once
 
 #include "process.hpp"

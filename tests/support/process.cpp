@@ -1,6 +1,4 @@
-// fork/exec with a prepared environment. Input and output are memory files, so nothing waits on
-// pipes that a leftover process holds open; a pidfd tells when a child ends, and the child stays
-// unreaped until its group is killed, so the group id is not reused meanwhile.
+// fork/exec on memory files (no pipe a leftover process holds open) and a pidfd for the end.
 #include "process.hpp"
 
 #include <arpa/inet.h>

@@ -1,8 +1,5 @@
-// Programs started from tests as a host starts them, each in its own process group (a time-out
-// or a stop also ends what it started), and the scratch folders of servers.
+// Programs started from tests, each in its own process group, and scratch folders for servers.
 #pragma once
-
-#include <sys/types.h>
 
 #include <csignal>
 #include <cstdint>
@@ -47,9 +44,8 @@ private:
     std::filesystem::path path_;
 };
 
-// A long-running child, stdin /dev/null, output appended to a log file. It gets SIGKILL when
-// the thread that started it ends: start daemons from the test's own thread. It stays unreaped
-// until stop(), so that its pid and group are not reused.
+// A long-running child, output appended to a log file, killed when the thread that started it
+// ends; unreaped until stop(), so that its pid and group are not reused.
 class Daemon {
 public:
     Daemon() = default;  // no process
@@ -71,8 +67,7 @@ private:
     std::filesystem::path log_;
 };
 
-// A TCP port of 127.0.0.1 that was free a moment ago.
-std::uint16_t free_tcp_port();
+std::uint16_t free_tcp_port();  // of 127.0.0.1, free a moment ago
 // True when 127.0.0.1:port accepts a connection and its first line starts with greeting.
 bool greets(std::uint16_t port, const std::string &greeting = "");
 // start picks the ports and starts a server, ready tells when it serves; tried up to three times

@@ -1,5 +1,4 @@
-// slapd runs in the foreground (-d none) as our child: a detached slapd reports start-up errors
-// only to syslog, which is absent here.
+// slapd in the foreground as our child: a detached one reports start-up errors to syslog alone.
 #include "slapd.hpp"
 
 #include <fstream>
@@ -7,33 +6,21 @@
 
 namespace testsupport {
 
-namespace {
-
 const Environment kToolEnv{{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}};
 const std::string kPeopleDn = std::string("ou=people,") + Slapd::kSuffix;
-
-// The stock schema gives the fax number facsimile syntax, without an equality rule: give it the
-// telephone number's, so that "facsimileTelephoneNumber=1234" can match.
-std::string core_schema_with_fax_equality()
-{
-    std::string schema =
-        (std::ostringstream() << std::ifstream("/etc/ldap/schema/core.schema").rdbuf()).str();
-    const std::string old_syntax = "SYNTAX 1.3.6.1.4.1.1466.115.121.1.22 )";
-    const std::size_t at = schema.find("NAME ( 'facsimileTelephoneNumber' 'fax' )");
-    const std::size_t syntax = at == std::string::npos ? at : schema.find(old_syntax, at);
-    if (syntax == std::string::npos)
-        throw std::runtime_error("core.schema: facsimileTelephoneNumber definition not found");
-    return schema.replace(syntax, old_syntax.size(),
-                          "EQUALITY telephoneNumberMatch\n\tSUBSTR telephoneNumberSubstringsMatch"
-                          "\n\tSYNTAX 1.3.6.1.4.1.1466.115.121.1.50 )");
-}
-
-}  // namespace
 
 Slapd::Slapd(SlapdOptions options) : dir_("dialcred-slapd")
 {
     std::filesystem::create_directory(dir_ / "db");
-    dir_.write_file("core.schema", core_schema_with_fax_equality());
+    // The stock schema gives the fax number no equality rule: give it the telephone number's.
+    std::string schema =
+        (std::ostringstream() << std::ifstream("/etc/ldap/schema/core.schema").rdbuf()).str();
+    const std::string fax = "SYNTAX 1.3.6.1.4.1.1466.115.121.1.22 ",
+                      phone = "EQUALITY telephoneNumberMatch SYNTAX 1.3.6.1.4.1.1466.115.121.1.50 ";
+    const std::size_t at = schema.find(fax, schema.find("'facsimileTelephoneNumber'"));
+    if (at == std::string::npos)
+        throw std::runtime_error("core.schema: no facsimileTelephoneNumber to mend");
+    dir_.write_file("core.schema", schema.replace(at, fax.size(), phone));
     std::string text =
         "include @/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
         "include /etc/ldap/schema/inetorgperson.schema\npidfile @/slapd.pid\n"
@@ -41,8 +28,8 @@ Slapd::Slapd(SlapdOptions options) : dir_("dialcred-slapd")
         "maxsize 16777216\ndirectory @/db\nsuffix \"";
     text += kSuffix + ("\"\nrootdn \"" + std::string(kRootDn)) + "\"\nrootpw secret\n";
     const std::string d = dir_.path();
-    for (std::size_t at = 0; (at = text.find('@', at)) != std::string::npos; at += d.size())
-        text.replace(at, 1, d);
+    for (std::size_t i = 0; (i = text.find('@', i)) != std::string::npos; i += d.size())
+        text.replace(i, 1, d);
     const std::string conf = dir_.write_file("slapd.conf", text);
     if (!options.ldif.empty()) {
         const std::string ldif = dir_.write_file("data.ldif", options.ldif).string();

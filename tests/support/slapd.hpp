@@ -1,5 +1,4 @@
-// A private LDAP directory for one test: its own folder, port and database, loaded from LDIF
-// before it starts, where facsimileTelephoneNumber matches for equality (searched by fax number).
+// A private LDAP directory for one test: its own folder, port and database, loaded from LDIF.
 #pragma once
 
 #include "process.hpp"
