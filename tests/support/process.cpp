@@ -168,10 +168,7 @@ Daemon &Daemon::operator=(Daemon &&other) noexcept
     return *this;
 }
 
-bool Daemon::wait_exit(double timeout_seconds) const
-{
-    return pid_ <= 0 || ended(pid_, timeout_seconds);
-}
+bool Daemon::wait_exit(double seconds) const { return pid_ <= 0 || ended(pid_, seconds); }
 
 int Daemon::stop(double grace_seconds)
 {

@@ -7,8 +7,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 namespace testsupport {
