@@ -22,12 +22,8 @@ int main()
     std::signal(SIGPIPE, SIG_IGN);
     std::printf("Starting slapd, dovecot and the development servers on 127.0.0.1 ...\n");
     const e2e::DevServers servers = e2e::servers();
-    std::printf(
-        "Extension 4711 routes to the alpha user u4711, whose settings point at these\n"
-        "servers; the directory names mmueller for fax 4711, whose mail password is %s.\n"
-        "A good login stores the keypad code under t4711, a refused one counts in T4711\n"
-        "(\"<unlock time> <count>\"), an unknown extension counts nothing.\n",
-        e2e::kPassword.c_str());
+    std::printf("Extension 4711: alpha user u4711, directory entry mmueller, mail password %s.\n",
+                e2e::kPassword.c_str());
     show_run(servers, {"4711", "1234", e2e::kPassword});
     const std::string code = servers.store()[{"u4711", "t4711"}];
     std::printf("  the keypad code decodes with PIN 1234 to \"%s\"\n",
