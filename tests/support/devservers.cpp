@@ -1,44 +1,32 @@
-// The development servers fixture: started, registered and read back; see devservers.hpp.
+// The development servers fixture: started, registered with rpcbind and read back.
 #include "devservers.hpp"
 
 #include <rpc/rpc.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <cstdlib>
 #include <fstream>
 
 #include "devserver.hpp"
 
 namespace e2e {
 
-namespace {
+using namespace testsupport;
 
-bool registered(unsigned long prog)
-{
-    CLIENT *c = clnt_create("127.0.0.1", prog, 1, "tcp");
-    if (c != nullptr)
-        clnt_destroy(c);
-    return c != nullptr;
-}
-
-testsupport::Daemon start(const testsupport::TempDir &dir, std::vector<std::string> argv,
-                          const std::string &name, unsigned long prog)
+static Daemon start(const TempDir &dir, std::vector<std::string> argv, const std::string &name,
+                    unsigned long prog)
 {
     argv.insert(argv.end(), {"--offset", std::to_string(test_offset()), "--data",
                              dir / (name + ".dat"), "--control", dir / (name + ".control")});
-    return testsupport::start_server(
-        name + "d", [&] {
-            return testsupport::Daemon(argv, testsupport::sanitizer_environment(),
-                                       dir / (name + "d.log"));
-        },
-        [&] { return registered(prog + test_offset()); });
+    const auto env = sanitizer_environment();
+    return start_server(
+        name + "d", [&] { return Daemon(argv, env, dir / (name + "d.log")); },
+        [&] {
+            CLIENT *c = clnt_create("127.0.0.1", prog + test_offset(), 1, "tcp");
+            return c != nullptr && (clnt_destroy(c), true);
+        });
 }
 
-}  // namespace
-
-// Program numbers of omega and alpha are 36 apart; offsets of different processes are 128
-// apart, so no two of them ever meet.
+// Program numbers of omega and alpha are 36 apart, offsets of two processes 128 apart.
 long test_offset()
 {
     static const long offset = 100000 + (getpid() % 30000) * 128;
@@ -61,7 +49,7 @@ DevServers::DevServers(const std::vector<Route> &routes,
     std::vector<std::vector<std::string>> omega_rows, alpha_rows;
     for (const Route &r : routes)
         omega_rows.push_back({"route", "r" + std::to_string(omega_rows.size() + 1), "test route",
-                              r.number, r.qualifier, r.host, r.user, r.id, "", "0"});
+                              r.number, "", r.host, r.user, r.id, "", "0"});
     for (const auto &[k, v] : config)
         omega_rows.push_back({"config", k, v});
     for (const auto &[k, v] : usrconf)
@@ -78,8 +66,8 @@ void DevServers::restart_alpha()
 {
     alpha_.stop();
     std::vector<std::string> argv = {ALPHAD_BINARY, "--log", dir_ / "event.log"};
-    if (old_alpha_)
-        for (const char *p : {"noproc 143", "noproc 144", "noproc 145"})
+    for (const char *p : {"noproc 143", "noproc 144", "noproc 145"})
+        if (old_alpha_)
             argv.insert(argv.end(), {"--set", p});
     alpha_ = start(dir_, argv, "alpha", 16011967);
 }
@@ -88,8 +76,7 @@ Usrconf DevServers::store() const
 {
     Usrconf out;
     for (const auto &row : devserver::read_table(dir_ / "alpha.dat"))
-        if (row.size() >= 3)
-            out[{row[0], row[1]}] = row[2];
+        out[{row.at(0), row.at(1)}] = row.at(2);
     return out;
 }
 
@@ -102,11 +89,13 @@ std::vector<std::string> DevServers::event_log() const
     return lines;
 }
 
-testsupport::Environment DevServers::environment() const
+Environment DevServers::environment() const
 {
-    testsupport::Environment env = testsupport::sanitizer_environment();
+    Environment env = sanitizer_environment();
     // Attempt locks of this test only: runs of other tests never wait for them.
-    env.insert({{"PATH", "/usr/bin:/bin"}, {"HOME", dir_.path()}, {"LOCALHOST", "127.0.0.1"},
+    env.insert({{"PATH", "/usr/bin:/bin"},
+                {"HOME", dir_.path()},
+                {"LOCALHOST", "127.0.0.1"},
                 {"QUIRVERPCOFFSET", std::to_string(test_offset())},
                 {"DIALCRED_LOCKDIR", dir_ / "locks"}});
     return env;

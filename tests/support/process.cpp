@@ -1,12 +1,9 @@
-// fork/exec with a prepared environment. A command's input and output are memory files, so
-// nothing waits on pipes that a leftover process holds open; a pidfd tells the moment a child
-// ends, and the child stays unreaped until its group is killed, so the group id is not reused.
+// fork/exec on memory files (no pipe a leftover process holds open) and a pidfd for the end.
 #include "process.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -16,10 +13,9 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <system_error>
 #include <thread>
-#include <utility>
 
 extern char **environ;
 
@@ -41,26 +37,22 @@ int check(int r, const std::string &what)
     return r;
 }
 
-// Starts argv on the descriptors given, in a new process group. Between fork and exec the
-// child does only what is async-signal-safe: tests have threads.
+// Between fork and exec the child does only what is async-signal-safe: tests have threads.
 pid_t spawn(const std::vector<std::string> &argv, const Environment &env, int in, int out, int err)
 {
-    std::vector<std::string> env_strings;
+    std::vector<std::string> strings = argv;
     for (const auto &[key, value] : env)
-        env_strings.push_back(key + "=" + value);
-    std::vector<char *> args, envp;
-    for (const auto &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    for (auto &e : env_strings)
-        envp.push_back(e.data());
+        strings.push_back(key + "=" + value);
+    std::vector<char *> args;
+    for (auto &s : strings)
+        args.push_back(s.data());
+    args.insert(args.begin() + argv.size(), nullptr);
     args.push_back(nullptr);
-    envp.push_back(nullptr);
     const pid_t parent = getpid(), pid = check(fork(), "fork");
     if (pid == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        sigset_t none;
-        sigemptyset(&none);
+        const sigset_t none{};
         sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int sig = 1; sig < NSIG; ++sig)  // SIGPIPE above all: tests ignore it
             signal(sig, SIG_DFL);
@@ -68,10 +60,9 @@ pid_t spawn(const std::vector<std::string> &argv, const Environment &env, int in
         for (int i = 0; i < 3; ++i)
             if (fds[i] == i ? fcntl(i, F_SETFD, 0) < 0 : dup2(fds[i], i) < 0)
                 _exit(127);
-        // Nothing else of ours may leak into a server, which would hold it for its lifetime.
-        close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-        environ = envp.data();  // so that execvp searches the child's PATH
-        if (getppid() == parent)
+        close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);  // a server would hold a leaked one for good
+        environ = &args[argv.size() + 1];          // execvp searches the child's PATH
+        if (getppid() == parent)                   // else the death signal came too early
             execvp(args[0], args.data());
         (void)!write(2, "cannot execute ", 15);
         (void)!write(2, args[0], strlen(args[0]));
@@ -81,26 +72,20 @@ pid_t spawn(const std::vector<std::string> &argv, const Environment &env, int in
     return pid;
 }
 
-// True once the process has ended, within `seconds`; it stays unreaped.
+// True once the process has ended, within seconds; it stays unreaped.
 bool ended(pid_t pid, double seconds)
 {
     // Through syscall(): glibc 2.36's <sys/pidfd.h> lacks the C linkage C++ needs.
     Fd pidfd{static_cast<int>(syscall(SYS_pidfd_open, pid, 0))};
     pollfd p{pidfd.fd, POLLIN, 0};
-    const auto limit = Clock::now() + std::chrono::duration<double>(seconds);
-    for (double left = seconds;; left = std::chrono::duration<double>(limit - Clock::now()).count()) {
-        const int r = pidfd.fd < 0 ? 1 : poll(&p, 1, left > 0 ? int(left * 1000) + 1 : 0);
-        if (r > 0 || (r == 0 && left <= 0))
-            return r > 0;
-    }
+    return pidfd.fd < 0 || poll(&p, 1, static_cast<int>(seconds * 1000)) > 0;
 }
 
 int kill_and_reap(pid_t pid)
 {
     kill(-pid, SIGKILL);  // also whatever it left running in its group
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    waitpid(pid, &status, 0);
     return status;
 }
 
@@ -110,9 +95,10 @@ std::string contents(int fd)
     return s.substr(0, static_cast<std::size_t>(std::max(pread(fd, s.data(), s.size(), 0), 0L)));
 }
 
-sockaddr_in loopback(std::uint16_t port)
+int tcp_socket(std::uint16_t port, sockaddr_in &addr)
 {
-    return sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    addr = sockaddr_in{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    return check(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket");
 }
 
 }  // namespace
@@ -132,31 +118,22 @@ RunResult run_command(const std::vector<std::string> &argv, const Environment &e
     Fd in{check(memfd_create("stdin", MFD_CLOEXEC), "memfd_create")};
     Fd out{check(memfd_create("stdout", MFD_CLOEXEC), "memfd_create")};
     Fd err{check(memfd_create("stderr", MFD_CLOEXEC), "memfd_create")};
-    for (std::size_t at = 0; at < stdin_data.size();)
-        at += check(pwrite(in.fd, stdin_data.data() + at, stdin_data.size() - at, at), "pwrite");
+    check(int(pwrite(in.fd, stdin_data.data(), stdin_data.size(), 0)), "pwrite");
     const Clock::time_point start = Clock::now();
     const pid_t pid = spawn(argv, env, in.fd, out.fd, err.fd);
-    RunResult r{-1, 0, {}, {}, 0.0, !ended(pid, timeout_seconds)};
-    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const int status = kill_and_reap(pid);
-    r.out = contents(out.fd);
-    r.err = contents(err.fd);
-    if (WIFEXITED(status))
-        r.exit_status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        r.term_signal = WTERMSIG(status);
-    return r;
+    const bool timed_out = !ended(pid, timeout_seconds);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const int s = kill_and_reap(pid);
+    const int code = WIFEXITED(s) ? WEXITSTATUS(s) : -1, sig = WIFSIGNALED(s) ? WTERMSIG(s) : 0;
+    return {code, sig, contents(out.fd), contents(err.fd), seconds, timed_out};
 }
 
 TempDir::TempDir(std::string_view prefix)
 {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/";
-    pattern += std::string(prefix) + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        check(-1, "mkdtemp " + pattern);
-    path_ = pattern;
-    std::filesystem::permissions(path_, std::filesystem::perms(0755));
+    std::string name = (std::filesystem::temp_directory_path() / prefix).string() + "-XXXXXX";
+    if (mkdtemp(name.data()) == nullptr)
+        check(-1, "mkdtemp " + name);
+    std::filesystem::permissions(path_ = name, std::filesystem::perms(0755));
 }
 
 TempDir::~TempDir()
@@ -191,10 +168,7 @@ Daemon &Daemon::operator=(Daemon &&other) noexcept
     return *this;
 }
 
-bool Daemon::wait_exit(double timeout_seconds) const
-{
-    return pid_ <= 0 || ended(pid_, timeout_seconds);
-}
+bool Daemon::wait_exit(double seconds) const { return pid_ <= 0 || ended(pid_, seconds); }
 
 int Daemon::stop(double grace_seconds)
 {
@@ -207,15 +181,14 @@ int Daemon::stop(double grace_seconds)
 
 std::string Daemon::log_tail() const
 {
-    std::ifstream in(log_, std::ios::binary);
-    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string all = (std::ostringstream() << std::ifstream(log_).rdbuf()).str();
     return all.substr(all.size() > 4000 ? all.size() - 4000 : 0);
 }
 
 std::uint16_t free_tcp_port()
 {
-    Fd fd{check(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket")};
-    sockaddr_in addr = loopback(0);
+    sockaddr_in addr;
+    Fd fd{tcp_socket(0, addr)};
     socklen_t len = sizeof addr;
     check(bind(fd.fd, reinterpret_cast<sockaddr *>(&addr), len), "bind 127.0.0.1:0");
     check(getsockname(fd.fd, reinterpret_cast<sockaddr *>(&addr), &len), "getsockname");
@@ -224,14 +197,13 @@ std::uint16_t free_tcp_port()
 
 bool greets(std::uint16_t port, const std::string &greeting)
 {
-    Fd fd{check(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), "socket")};
-    const sockaddr_in addr = loopback(port);
-    if (connect(fd.fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
-        return false;
+    sockaddr_in addr;
+    Fd fd{tcp_socket(port, addr)};
     pollfd p{fd.fd, POLLIN, 0};
-    char buf[256];
-    const ssize_t n = greeting.empty() || poll(&p, 1, 1000) <= 0 ? 0 : read(fd.fd, buf, 256);
-    return std::string(buf, static_cast<std::size_t>(std::max(n, 0L))).rfind(greeting, 0) == 0;
+    char buf[256] = {};
+    return connect(fd.fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0 &&
+           (greeting.empty() || (poll(&p, 1, 1000) > 0 && read(fd.fd, buf, 255) > 0 &&
+                                 std::string(buf).rfind(greeting, 0) == 0));
 }
 
 Daemon start_server(const std::string &what, const std::function<Daemon()> &start,
@@ -239,7 +211,8 @@ Daemon start_server(const std::string &what, const std::function<Daemon()> &star
 {
     for (int attempt = 1;; ++attempt) {
         Daemon d = start();
-        for (auto limit = Clock::now() + std::chrono::seconds(10); d.running() && Clock::now() < limit;
+        for (auto limit = Clock::now() + std::chrono::seconds(10);
+             d.running() && Clock::now() < limit;
              std::this_thread::sleep_for(std::chrono::milliseconds(5)))
             if (ready())
                 return d;

@@ -1,50 +1,36 @@
-// slapd runs in the foreground (-d none) as our own child: a detached slapd reports start-up
-// errors only to syslog, which is absent here.
+// slapd in the foreground as our child: a detached one reports start-up errors to syslog alone.
 #include "slapd.hpp"
 
 #include <fstream>
-#include <iterator>
-#include <stdexcept>
+#include <sstream>
 
 namespace testsupport {
-
-namespace {
 
 const Environment kToolEnv{{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}};
 const std::string kPeopleDn = std::string("ou=people,") + Slapd::kSuffix;
 
-// The stock core schema gives the fax number no equality rule (facsimile syntax); give it the
-// telephone-number one so that "facsimileTelephoneNumber=1234" can match.
-std::string core_schema_with_fax_equality()
-{
-    std::ifstream in("/etc/ldap/schema/core.schema");
-    std::string schema{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const std::string old_syntax = "SYNTAX 1.3.6.1.4.1.1466.115.121.1.22 )";
-    const std::size_t at = schema.find("NAME ( 'facsimileTelephoneNumber' 'fax' )");
-    const std::size_t syntax = at == std::string::npos ? at : schema.find(old_syntax, at);
-    if (syntax == std::string::npos)
-        throw std::runtime_error("core.schema: facsimileTelephoneNumber definition not found");
-    return schema.replace(syntax, old_syntax.size(),
-                          "EQUALITY telephoneNumberMatch\n\tSUBSTR telephoneNumberSubstringsMatch"
-                          "\n\tSYNTAX 1.3.6.1.4.1.1466.115.121.1.50 )");
-}
-
-}  // namespace
-
 Slapd::Slapd(SlapdOptions options) : dir_("dialcred-slapd")
 {
     std::filesystem::create_directory(dir_ / "db");
-    const std::string d = dir_.path().string();
-    dir_.write_file("core.schema", core_schema_with_fax_equality());
-    const std::string conf =
-        dir_.write_file("slapd.conf",
-                        "include " + d + "/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
-                        "include /etc/ldap/schema/inetorgperson.schema\npidfile " + d +
-                            "/slapd.pid\nargsfile " + d + "/slapd.args\n"
-                            "modulepath /usr/lib/ldap\nmoduleload back_mdb\ndatabase mdb\n"
-                            "maxsize 16777216\nsuffix \"" + kSuffix + "\"\nrootdn \"" + kRootDn +
-                            "\"\nrootpw secret\ndirectory " + d + "/db\n")
-            .string();
+    // The stock schema gives the fax number no equality rule: give it the telephone number's.
+    std::string schema =
+        (std::ostringstream() << std::ifstream("/etc/ldap/schema/core.schema").rdbuf()).str();
+    const std::string fax = "SYNTAX 1.3.6.1.4.1.1466.115.121.1.22 ",
+                      phone = "EQUALITY telephoneNumberMatch SYNTAX 1.3.6.1.4.1.1466.115.121.1.50 ";
+    const std::size_t at = schema.find(fax, schema.find("'facsimileTelephoneNumber'"));
+    if (at == std::string::npos)
+        throw std::runtime_error("core.schema: no facsimileTelephoneNumber to mend");
+    dir_.write_file("core.schema", schema.replace(at, fax.size(), phone));
+    std::string text =
+        "include @/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
+        "include /etc/ldap/schema/inetorgperson.schema\npidfile @/slapd.pid\n"
+        "modulepath /usr/lib/ldap\nmoduleload back_mdb\ndatabase mdb\n"
+        "maxsize 16777216\ndirectory @/db\nsuffix \"";
+    text += kSuffix + ("\"\nrootdn \"" + std::string(kRootDn)) + "\"\nrootpw secret\n";
+    const std::string d = dir_.path();
+    for (std::size_t i = 0; (i = text.find('@', i)) != std::string::npos; i += d.size())
+        text.replace(i, 1, d);
+    const std::string conf = dir_.write_file("slapd.conf", text);
     if (!options.ldif.empty()) {
         const std::string ldif = dir_.write_file("data.ldif", options.ldif).string();
         RunResult add = run_command({"slapadd", "-q", "-f", conf, "-l", ldif}, kToolEnv, 30);
@@ -55,9 +41,9 @@ Slapd::Slapd(SlapdOptions options) : dir_("dialcred-slapd")
         "slapd",
         [&] {
             port_ = free_tcp_port();
-            return Daemon({"slapd", "-d", "none", "-f", conf, "-h",
-                           "ldap://127.0.0.1:" + std::to_string(port_) + "/"},
-                          kToolEnv, dir_ / "slapd.log");
+            const std::string url = "ldap://127.0.0.1:" + std::to_string(port_) + "/";
+            return Daemon({"slapd", "-d", "none", "-f", conf, "-h", url}, kToolEnv,
+                          dir_ / "slapd.log");
         },
         [&] { return greets(port_); });
 }
@@ -66,7 +52,8 @@ std::string ldif_base()
 {
     return std::string("dn: ") + Slapd::kSuffix +
            "\nobjectClass: dcObject\nobjectClass: organization\ndc: example\no: Example\n\n"
-           "dn: " + kPeopleDn + "\nobjectClass: organizationalUnit\nou: people\n\n";
+           "dn: " +
+           kPeopleDn + "\nobjectClass: organizationalUnit\nou: people\n\n";
 }
 
 std::string ldif_person(const std::string &uid, const std::vector<std::string> &fax_numbers,

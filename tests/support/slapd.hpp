@@ -1,12 +1,5 @@
-// A private LDAP directory for one test: its own folder, port and database, loaded from LDIF
-// before it starts. The schema is the stock one except that facsimileTelephoneNumber can be
-// matched for equality, which a directory searched by fax number needs.
+// A private LDAP directory for one test: its own folder, port and database, loaded from LDIF.
 #pragma once
-
-#include <csignal>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "process.hpp"
 
@@ -21,28 +14,25 @@ public:
     static constexpr const char *kSuffix = "dc=example,dc=org";
     static constexpr const char *kRootDn = "cn=admin,dc=example,dc=org";
 
-    // Returns once slapd accepts connections; throws with the tool's or the server's log.
-    explicit Slapd(SlapdOptions options = {});
+    explicit Slapd(SlapdOptions options = {});  // returns once slapd accepts connections
 
     std::uint16_t port() const { return port_; }
     // A paused server still accepts connections (the kernel does) but answers nothing.
     void pause() const { daemon_.signal(SIGSTOP); }
     void resume() const { daemon_.signal(SIGCONT); }
-    void stop() { daemon_.stop(); }
 
 private:
-    TempDir dir_;  // declared first: removed after the server has stopped
+    TempDir dir_;  // first: removed after the server has stopped
     std::uint16_t port_ = 0;
     Daemon daemon_;
 };
 
 // The suffix entry and ou=people under it.
 std::string ldif_base();
-// An inetOrgPerson cn=<cn>,ou=people,<suffix> with the uid and the fax numbers given; cn
-// defaults to the uid (give distinct cn values for two entries with the same uid).
+// An inetOrgPerson cn=<cn>,ou=people,<suffix> with the uid and fax numbers given; cn defaults
+// to the uid.
 std::string ldif_person(const std::string &uid, const std::vector<std::string> &fax_numbers,
                         const std::string &cn = "");
-// The same without any uid attribute.
 std::string ldif_person_without_uid(const std::string &cn,
                                     const std::vector<std::string> &fax_numbers);
 
