@@ -41,7 +41,9 @@ Counter scan_counter(const char *value)
     const char *rest = end;
     long count = std::strtol(rest, &end, 10);
     if (end != rest)
-        c.count = static_cast<int32_t>(count > INT_MAX ? INT_MAX : count < INT_MIN ? INT_MIN : count);
+        c.count = static_cast<int32_t>(count > INT_MAX   ? INT_MAX
+                                       : count < INT_MIN ? INT_MIN
+                                                         : count);
     return c;
 }
 
@@ -75,8 +77,7 @@ int inc(CLIENT *clnt, char *value, int base)
     uint32_t unlock = now;
     if (count > static_cast<uint32_t>(base))
         unlock = now + (UINT32_C(1) << (count - static_cast<uint32_t>(base)));
-    std::snprintf(value, 81, "%lu %d", static_cast<unsigned long>(unlock),
-                  static_cast<int>(count));
+    std::snprintf(value, 81, "%lu %d", static_cast<unsigned long>(unlock), static_cast<int>(count));
     return held;
 }
 

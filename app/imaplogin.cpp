@@ -88,9 +88,9 @@ int imap4login(const char *imaphost, const char *user, const char *password)
     // about TLS stays plain, as it always was.
     // STARTTLS ("/tls") on its own takes a TLS 1.0-only method, which
     // current servers refuse; "/tls-sslv23" lets it negotiate the version.
-    const char *flag = !names_tls(mb)                      ? "/notls"
+    const char *flag = !names_tls(mb)                ? "/notls"
                        : mb.tlsflag && !mb.tlssslv23 ? "/tls-sslv23"
-                                                           : nullptr;
+                                                     : nullptr;
     if (flag != nullptr) {
         char flagged[sizeof mailbox];
         const char *close = std::strchr(mailbox, '}');

@@ -50,9 +50,9 @@ struct Secret {
 struct Secrets {
     Secret pin;
     Secret password;
-    char code[128];      // the keypad code
-    char decoded[256];   // what the code gives back
-    char *keypad_result; // pinpw2t's static result
+    char code[128];       // the keypad code
+    char decoded[256];    // what the code gives back
+    char *keypad_result;  // pinpw2t's static result
 };
 Secrets g_secrets;
 

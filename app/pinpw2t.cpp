@@ -35,7 +35,8 @@ static constexpr int SHIFT_UNIT = 99;
 // One row per byte value. e, i and n each get a second unit (96..98, unused
 // by any other byte) so that the same password does not always give the
 // same digits; upper-case E, I and N stay plain.
-static constexpr std::array<ctable_row, 256> make_ctable() {
+static constexpr std::array<ctable_row, 256> make_ctable()
+{
     std::array<ctable_row, 256> t{};
     for (int b = 0; b < 256; ++b) {
         unsigned char kind, code;
@@ -60,44 +61,57 @@ static constexpr std::array<ctable_row, 256> ctable = make_ctable();
 
 // The byte a unit stands for after 0, 1 or 2 shift prefixes; -1 for none
 // (byte 0 included: it would end the password).
-static constexpr int unit2byte(int shifts, int unit) {
+static constexpr int unit2byte(int shifts, int unit)
+{
     switch (shifts) {
-        case 0:
-            if (unit == 96) return 'e';
-            if (unit == 97) return 'n';
-            if (unit == 98) return 'i';
-            return unit >= 0 && unit <= 95 ? unit + 32 : -1;
-        case 1:
-            return unit >= 0 && unit <= 95 ? unit + 160 : -1;
-        default:
-            if (unit >= 1 && unit <= 31) return unit;
-            return unit >= 32 && unit <= 63 ? unit + 96 : -1;
+    case 0:
+        if (unit == 96)
+            return 'e';
+        if (unit == 97)
+            return 'n';
+        if (unit == 98)
+            return 'i';
+        return unit >= 0 && unit <= 95 ? unit + 32 : -1;
+    case 1:
+        return unit >= 0 && unit <= 95 ? unit + 160 : -1;
+    default:
+        if (unit >= 1 && unit <= 31)
+            return unit;
+        return unit >= 32 && unit <= 63 ? unit + 96 : -1;
     }
 }
 
-static constexpr int ctable_max_unit() {
+static constexpr int ctable_max_unit()
+{
     int m = 0;
     for (const ctable_row &r : ctable) {
-        if (r.code > m) m = r.code;
-        if (r.alt_code > m) m = r.alt_code;
+        if (r.code > m)
+            m = r.code;
+        if (r.alt_code > m)
+            m = r.alt_code;
     }
     return m;
 }
 
-static constexpr bool ctable_uses_unit(int unit) {
+static constexpr bool ctable_uses_unit(int unit)
+{
     for (const ctable_row &r : ctable)
-        if (r.code == unit || r.alt_code == unit) return true;
+        if (r.code == unit || r.alt_code == unit)
+            return true;
     return false;
 }
 
 // Every unit a byte may be written with reads back as that byte, so decoding
 // is unambiguous.
-static constexpr bool ctable_reads_back() {
+static constexpr bool ctable_reads_back()
+{
     for (int b = 1; b < 256; ++b) {
         const ctable_row &r = ctable[b];
         int shifts = r.kind == KIND_SHIFTED ? 1 : r.kind == KIND_DOUBLE_SHIFTED ? 2 : 0;
-        if (unit2byte(shifts, r.code) != b) return false;
-        if (r.kind == KIND_ALTERNATING && unit2byte(0, r.alt_code) != b) return false;
+        if (unit2byte(shifts, r.code) != b)
+            return false;
+        if (r.kind == KIND_ALTERNATING && unit2byte(0, r.alt_code) != b)
+            return false;
     }
     return true;
 }
@@ -109,7 +123,8 @@ static_assert(ctable_reads_back(), "ctable: every unit must read back as its byt
 
 // Also in release builds: a unit of three digits would silently corrupt the
 // stream.
-static void keypad_check(bool ok, const char *condition) {
+static void keypad_check(bool ok, const char *condition)
+{
     if (!ok) {
         std::fprintf(stderr, "pinpw2t: assertion failed: %s\n", condition);
         std::abort();
@@ -125,7 +140,8 @@ template <typename... Arrays>
 struct wipe_on_return {
     std::tuple<Arrays &...> arrays;
     explicit wipe_on_return(Arrays &...a) : arrays(a...) {}
-    ~wipe_on_return() {
+    ~wipe_on_return()
+    {
         std::apply([](auto &...a) { (explicit_bzero(&a, sizeof a), ...); }, arrays);
     }
     wipe_on_return(const wipe_on_return &) = delete;
@@ -134,29 +150,35 @@ struct wipe_on_return {
 
 // PIN characters to digit values (byte minus '0'; non-digits give values
 // outside 0..9, which the mixing copes with).
-static void num2a(const char *s, std::int32_t *a, int *n, int max) {
-    for (int k = 0; k < max && s[k] != '\0'; ++k) a[(*n)++] = static_cast<unsigned char>(s[k]) - 48;
+static void num2a(const char *s, std::int32_t *a, int *n, int max)
+{
+    for (int k = 0; k < max && s[k] != '\0'; ++k)
+        a[(*n)++] = static_cast<unsigned char>(s[k]) - 48;
 }
 
-static void i2a(std::int32_t i, std::int32_t *slot) {
+static void i2a(std::int32_t i, std::int32_t *slot)
+{
     KEYPAD_CHECK(i < 100);
     slot[0] = i / 10;
     slot[1] = i % 10;
 }
 
-static void simple2a(std::int32_t i, std::int32_t *pos, int *n) {
+static void simple2a(std::int32_t i, std::int32_t *pos, int *n)
+{
     i2a(i, pos);
     *n += 2;
 }
 
-static void shift2a(std::int32_t i, std::int32_t *pos, int *n) {
+static void shift2a(std::int32_t i, std::int32_t *pos, int *n)
+{
     pos[0] = 9;
     pos[1] = 9;
     i2a(i, pos + 2);
     *n += 4;
 }
 
-static void doubleshift2a(std::int32_t i, std::int32_t *pos, int *n) {
+static void doubleshift2a(std::int32_t i, std::int32_t *pos, int *n)
+{
     pos[0] = 9;
     pos[1] = 9;
     pos[2] = 9;
@@ -165,7 +187,8 @@ static void doubleshift2a(std::int32_t i, std::int32_t *pos, int *n) {
     *n += 6;
 }
 
-static int unit_digits(unsigned char kind) {
+static int unit_digits(unsigned char kind)
+{
     return kind == KIND_DOUBLE_SHIFTED ? 6 : kind == KIND_SHIFTED ? 4 : 2;
 }
 
@@ -173,23 +196,25 @@ static int unit_digits(unsigned char kind) {
 // units would pass the digit capacity: such a code could not be stored
 // whole, and stopping (rather than skipping) keeps what is taken a prefix
 // of the password.
-static void str2a(const char *s, std::int32_t *a, int *n, int max) {
+static void str2a(const char *s, std::int32_t *a, int *n, int max)
+{
     for (int k = 0; k < max && s[k] != '\0'; ++k) {
         const ctable_row &r = ctable[static_cast<unsigned char>(s[k])];
-        if (*n + unit_digits(r.kind) > MAXDIGITS) break;
+        if (*n + unit_digits(r.kind) > MAXDIGITS)
+            break;
         switch (r.kind) {
-            case KIND_PLAIN:
-                simple2a(r.code, a + *n, n);
-                break;
-            case KIND_ALTERNATING:
-                simple2a((std::rand() & 1) == 0 ? r.alt_code : r.code, a + *n, n);
-                break;
-            case KIND_SHIFTED:
-                shift2a(r.code, a + *n, n);
-                break;
-            default:
-                doubleshift2a(r.code, a + *n, n);
-                break;
+        case KIND_PLAIN:
+            simple2a(r.code, a + *n, n);
+            break;
+        case KIND_ALTERNATING:
+            simple2a((std::rand() & 1) == 0 ? r.alt_code : r.code, a + *n, n);
+            break;
+        case KIND_SHIFTED:
+            shift2a(r.code, a + *n, n);
+            break;
+        default:
+            doubleshift2a(r.code, a + *n, n);
+            break;
         }
     }
 }
@@ -198,7 +223,8 @@ static std::int32_t xs(int i, const std::int32_t *a, int n) { return a[i % n]; }
 
 // Spreads every PIN digit over the whole mask: each mixed digit depends on
 // its neighbour and on a running sum of all earlier results.
-static void p2pp(const std::int32_t *p, int n, std::int32_t *q) {
+static void p2pp(const std::int32_t *p, int n, std::int32_t *q)
+{
     std::int32_t s = 17;
     for (int j = 0; j < n; ++j) {
         q[j] = p[j];
@@ -214,19 +240,24 @@ static void p2pp(const std::int32_t *p, int n, std::int32_t *q) {
 }
 
 static void mkt(const std::int32_t *w, int na, const std::int32_t *q, int nb, int *header,
-                std::int32_t *t, int *length) {
+                std::int32_t *t, int *length)
+{
     *header = na - nb;
     *length = na > nb ? na : nb;
-    for (int i = 0; i < *length; ++i) t[i] = (20 - xs(i, w, na) - xs(i, q, nb)) % 10;
+    for (int i = 0; i < *length; ++i)
+        t[i] = (20 - xs(i, w, na) - xs(i, q, nb)) % 10;
 }
 
-static char *a2num(const std::int32_t *t, int n, char *text) {
-    for (int i = 0; i < n; ++i) text[i] = static_cast<char>((t[i] & 0xFF) + 48);
+static char *a2num(const std::int32_t *t, int n, char *text)
+{
+    for (int i = 0; i < n; ++i)
+        text[i] = static_cast<char>((t[i] & 0xFF) + 48);
     text[n] = '\0';
     return text;
 }
 
-extern "C" char *pinpw2t(const char *pin, const char *pw) noexcept {
+extern "C" char *pinpw2t(const char *pin, const char *pw) noexcept
+{
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     int header = 0, length = 0, na = 0, nb = 0;
     result[0] = '\0';
@@ -240,8 +271,10 @@ extern "C" char *pinpw2t(const char *pin, const char *pw) noexcept {
 
     num2a(pin != nullptr ? pin : "", pin_digits, &nb, MAXCHARS);
     str2a(pw != nullptr ? pw : "", pw_digits, &na, MAXCHARS);
-    if (nb != 0) p2pp(pin_digits, nb, mixed);
-    if (na == 0 || nb == 0) return result;
+    if (nb != 0)
+        p2pp(pin_digits, nb, mixed);
+    if (na == 0 || nb == 0)
+        return result;
     mkt(pw_digits, na, mixed, nb, &header, code_digits, &length);
     // The run never exceeds 80 digits; the precision only tells the compiler so.
     std::snprintf(result, sizeof result, "%d %.80s", header, a2num(code_digits, length, text));
@@ -252,34 +285,45 @@ static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Header as "%d" writes it: optional minus, no leading zeros, no "-0".
 // Anything beyond three digits is far outside every possible header.
-static bool parse_header(const char **s, int *header) {
+static bool parse_header(const char **s, int *header)
+{
     const char *c = *s;
     bool negative = *c == '-';
-    if (negative) ++c;
-    if (!is_digit(*c) || (c[0] == '0' && is_digit(c[1]))) return false;
+    if (negative)
+        ++c;
+    if (!is_digit(*c) || (c[0] == '0' && is_digit(c[1])))
+        return false;
     int value = 0, ndigits = 0;
     for (; is_digit(*c); ++c) {
-        if (++ndigits > 3) return false;
+        if (++ndigits > 3)
+            return false;
         value = value * 10 + (*c - '0');
     }
-    if (negative && value == 0) return false;
+    if (negative && value == 0)
+        return false;
     *header = negative ? -value : value;
     *s = c;
     return true;
 }
 
-extern "C" int t2pw(const char *pin, const char *code, char *pw, size_t pwsize) noexcept {
-    if (pw != nullptr && pwsize != 0) pw[0] = '\0';
-    if (pin == nullptr || code == nullptr) return T2PW_EFORM;
+extern "C" int t2pw(const char *pin, const char *code, char *pw, size_t pwsize) noexcept
+{
+    if (pw != nullptr && pwsize != 0)
+        pw[0] = '\0';
+    if (pin == nullptr || code == nullptr)
+        return T2PW_EFORM;
 
     int header = 0;
     const char *c = code;
-    if (!parse_header(&c, &header) || *c++ != ' ') return T2PW_EFORM;
+    if (!parse_header(&c, &header) || *c++ != ' ')
+        return T2PW_EFORM;
     const char *digits = c;
     size_t run = std::strlen(digits);
-    if (run == 0) return T2PW_EFORM;
+    if (run == 0)
+        return T2PW_EFORM;
     for (size_t i = 0; i < run; ++i)
-        if (!is_digit(digits[i])) return T2PW_EFORM;
+        if (!is_digit(digits[i]))
+            return T2PW_EFORM;
 
     std::int32_t pin_digits[MAXDIGITS] = {};
     std::int32_t mixed[MAXDIGITS] = {};
@@ -288,10 +332,13 @@ extern "C" int t2pw(const char *pin, const char *code, char *pw, size_t pwsize) 
     wipe_on_return wipe(pin_digits, mixed, pw_digits, decoded);
     int nb = 0;
     num2a(pin, pin_digits, &nb, MAXCHARS);
-    if (nb == 0) return T2PW_ELENGTH;
+    if (nb == 0)
+        return T2PW_ELENGTH;
     int na = header + nb;
-    if (na < 2 || na > MAXDIGITS || na % 2 != 0) return T2PW_ELENGTH;
-    if (run != static_cast<size_t>(na > nb ? na : nb)) return T2PW_ELENGTH;
+    if (na < 2 || na > MAXDIGITS || na % 2 != 0)
+        return T2PW_ELENGTH;
+    if (run != static_cast<size_t>(na > nb ? na : nb))
+        return T2PW_ELENGTH;
     p2pp(pin_digits, nb, mixed);
 
     // The mask is taken off the first na digits; the rest (when the PIN is
@@ -312,14 +359,17 @@ extern "C" int t2pw(const char *pin, const char *code, char *pw, size_t pwsize) 
         while ((unit = pw_digits[k] * 10 + pw_digits[k + 1]) == SHIFT_UNIT && shifts < 2) {
             ++shifts;
             k += 2;
-            if (k >= na) return T2PW_EUNITS;
+            if (k >= na)
+                return T2PW_EUNITS;
         }
         k += 2;
         int byte = unit2byte(shifts, unit);
-        if (byte < 0) return T2PW_EUNITS;
+        if (byte < 0)
+            return T2PW_EUNITS;
         decoded[out++] = static_cast<char>(byte);
     }
-    if (pw == nullptr || out >= pwsize) return T2PW_ESPACE;
+    if (pw == nullptr || out >= pwsize)
+        return T2PW_ESPACE;
     std::memcpy(pw, decoded, out);
     pw[out] = '\0';
     return T2PW_OK;

@@ -143,8 +143,7 @@ const char *restest(CLIENT *clnt, const char *user, const char *extension, char 
 
     char *attrs[] = {attr, nullptr};
     timeval search_limit{kTimeoutSeconds, 0};
-    rc = ldap_search_st(d.ld, base, LDAP_SCOPE_SUBTREE, filter, attrs, 0, &search_limit,
-                        &d.result);
+    rc = ldap_search_st(d.ld, base, LDAP_SCOPE_SUBTREE, filter, attrs, 0, &search_limit, &d.result);
     if (rc != 0)
         return myldap_error(rc, "ldap_search_st");
     if (ldap_count_entries(d.ld, d.result) == 0)
@@ -153,8 +152,7 @@ const char *restest(CLIENT *clnt, const char *user, const char *extension, char 
     if (entry == nullptr)
         return myldap_error(0, "ldap_first_entry");
     d.values = ldap_get_values(d.ld, entry, attr);
-    if (d.values == nullptr || d.values[0] == nullptr ||
-        std::strlen(d.values[0]) >= sizeof g_user)
+    if (d.values == nullptr || d.values[0] == nullptr || std::strlen(d.values[0]) >= sizeof g_user)
         return g_empty;
     std::memcpy(g_user, d.values[0], std::strlen(d.values[0]) + 1);
     return g_user;

@@ -27,7 +27,10 @@ const timeval kTimeout{RPC_CALL_TIMEOUT_SECONDS, 0};
 enum class Way { plain, deadline, stub };
 
 // xdr_void takes no arguments in C++; through void (*)() the cast is plain.
-xdrproc_t void_proc() { return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(&xdr_void)); }
+xdrproc_t void_proc()
+{
+    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(&xdr_void));
+}
 
 // Microseconds per call over one block; a failed call ends the run.
 double block(CLIENT *c, Way way)

@@ -224,12 +224,11 @@ int parallel(int k, const std::vector<std::string> &binaries)
                 "wrong pw", "blocked", "other", "wall s");
     for (const std::string &binary : binaries) {
         CountingRelay relay(dovecot.imap_port());
-        e2e::DevServers servers(
-            {{kExtension, "127.0.0.1", user, "bench"}}, {{"PINLENMIN", "4"}},
-            {{{user, "GD_IMH"}, "127.0.0.1:" + std::to_string(relay.port())},
-             {{user, "GD_LDH"}, "127.0.0.1"},
-             {{user, "GD_LDPRT"}, std::to_string(slapd.port())},
-             {{user, "GD_LDBAS"}, Slapd::kSuffix}});
+        e2e::DevServers servers({{kExtension, "127.0.0.1", user, "bench"}}, {{"PINLENMIN", "4"}},
+                                {{{user, "GD_IMH"}, "127.0.0.1:" + std::to_string(relay.port())},
+                                 {{user, "GD_LDH"}, "127.0.0.1"},
+                                 {{user, "GD_LDPRT"}, std::to_string(slapd.port())},
+                                 {{user, "GD_LDBAS"}, Slapd::kSuffix}});
         std::vector<RunResult> results(static_cast<std::size_t>(k));
         std::vector<std::thread> threads;
         const Clock::time_point t0 = Clock::now();
@@ -250,9 +249,10 @@ int parallel(int k, const std::vector<std::string> &binaries)
                     binary == DIALCRED_BINARY ? "this" : "other", relay.total(),
                     relay.most_at_once(), counter.c_str(), n_wrong, n_blocked, n_other, wall);
     }
-    std::printf("\nreached: logins that reached the mail server; at once: the most of them at one\n"
-                "time; counter: the count left in T%s; then what the runs printed.\n",
-                kExtension);
+    std::printf(
+        "\nreached: logins that reached the mail server; at once: the most of them at one\n"
+        "time; counter: the count left in T%s; then what the runs printed.\n",
+        kExtension);
     for (const std::string &binary : binaries)
         if (binary != DIALCRED_BINARY)
             std::printf("other: %s\n", binary.c_str());
@@ -274,8 +274,9 @@ int main(int argc, char **argv)
     const std::string other_binary = argc > 2 ? argv[2] : "";
     using namespace testsupport;
 
-    std::printf("Starting a private directory, mail server and the development omega and\n"
-                "alpha servers on 127.0.0.1 ...\n");
+    std::printf(
+        "Starting a private directory, mail server and the development omega and\n"
+        "alpha servers on 127.0.0.1 ...\n");
     Slapd slapd(SlapdOptions{ldif_base() + ldif_person("mmueller", {kExtension})});
     Dovecot dovecot(DovecotOptions{{{"mmueller", kPassword}}});
     const std::string user = "mueller";
@@ -314,11 +315,10 @@ int main(int argc, char **argv)
                 "CPU p90");
     std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", "dialcred", sc.wall_median, sc.wall_p90,
                 sc.cpu_median, sc.cpu_p90);
-    std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", "floor_client", sf.wall_median,
-                sf.wall_p90, sf.cpu_median, sf.cpu_p90);
+    std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", "floor_client", sf.wall_median, sf.wall_p90,
+                sf.cpu_median, sf.cpu_p90);
     std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", "ratio", sc.wall_median / sf.wall_median,
-                sc.wall_p90 / sf.wall_p90, sc.cpu_median / sf.cpu_median,
-                sc.cpu_p90 / sf.cpu_p90);
+                sc.wall_p90 / sf.wall_p90, sc.cpu_median / sf.cpu_median, sc.cpu_p90 / sf.cpu_p90);
     if (!other_binary.empty()) {
         const Summary so = summarise(other);
         std::printf("%-14s %12.2f %12.2f %12.2f %12.2f   (%s)\n", "other", so.wall_median,
@@ -349,8 +349,9 @@ int main(int argc, char **argv)
         sum += m;
         std::printf("%-16s %10.3f %10.3f\n", name.c_str(), m, quantile(exchanges[name], 0.9));
     }
-    std::printf("%-16s %10.3f   (sum of medians; the rest of the floor's wall time is\n"
-                "%-16s %10s   process start, library loading and exit)\n",
-                "all exchanges", sum, "", "");
+    std::printf(
+        "%-16s %10.3f   (sum of medians; the rest of the floor's wall time is\n"
+        "%-16s %10s   process start, library loading and exit)\n",
+        "all exchanges", sum, "", "");
     return 0;
 }

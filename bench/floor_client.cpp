@@ -105,9 +105,8 @@ int main(int argc, char **argv)
     const std::string code_key = std::string("t") + extension;
 
     char host[36], user[11], id[11], pinlenmin[81];
-    if (timed("route", [&] {
-            return o_apply_route_new_lib(nullptr, extension, "", host, user, id);
-        }) != 0)
+    if (timed("route",
+              [&] { return o_apply_route_new_lib(nullptr, extension, "", host, user, id); }) != 0)
         return 1;
     timed("config", [&] { return o_get_config_lib(nullptr, "PINLENMIN", pinlenmin); });
     CLIENT *alpha = timed("alpha_connect", [&] {

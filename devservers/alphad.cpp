@@ -151,7 +151,8 @@ void a_log(Call &c)
 void get_jetzt(Call &c)
 {
     const auto &d = devserver::directives();
-    long now = d.clock_fixed ? *d.clock_fixed : static_cast<long>(std::time(nullptr)) + d.clock_offset;
+    long now = d.clock_fixed ? *d.clock_fixed
+                             : static_cast<long>(std::time(nullptr)) + d.clock_offset;
     c.reply(&now);
 }
 
@@ -296,7 +297,8 @@ compat_o compat()
 {
     compat_o r{1, 10};
     const auto &by = devserver::directives().by_proc;
-    if (auto it = by.find("compat " + std::to_string(A_GET_COMPAT)); it != by.end() && it->second.size() >= 2) {
+    if (auto it = by.find("compat " + std::to_string(A_GET_COMPAT));
+        it != by.end() && it->second.size() >= 2) {
         r.first = std::strtol(it->second[0].c_str(), nullptr, 10);
         r.second = std::strtol(it->second[1].c_str(), nullptr, 10);
     }
@@ -369,12 +371,13 @@ void answer_usrconf_ll(Call &c)
     for (const auto &[k, v] : g_store)
         if (k.first == a.userid && k.second.compare(0, std::strlen(a.key), a.key) == 0)
             found.emplace_back(k, v);
-    auto nodes = make_chain<a_usrconf_ll>(static_cast<long>(found.size()), [&](a_usrconf_ll &n, long i) {
-        const auto &[k, v] = found[static_cast<size_t>(i)];
-        my_strncpy(n.entry.userid, k.first.c_str(), 10);
-        my_strncpy(n.entry.key, k.second.c_str(), 10);
-        my_strncpy(n.entry.value, v.c_str(), 80);
-    });
+    auto nodes = make_chain<a_usrconf_ll>(static_cast<long>(found.size()),
+                                          [&](a_usrconf_ll &n, long i) {
+                                              const auto &[k, v] = found[static_cast<size_t>(i)];
+                                              my_strncpy(n.entry.userid, k.first.c_str(), 10);
+                                              my_strncpy(n.entry.key, k.second.c_str(), 10);
+                                              my_strncpy(n.entry.value, v.c_str(), 80);
+                                          });
     a_usrconf_ll_o r{head(nodes), static_cast<long>(nodes.size()), c.error()};
     c.reply(&r);
 }
@@ -473,7 +476,10 @@ void answer_tgroupl_llb(Call &c)
 
 #define ARG DEVSERVER_ARG
 #define RES DEVSERVER_RES
-#define NOTED(proc, arg, res, ...) {proc, ARG(arg), RES(res), noted<__VA_ARGS__>}
+#define NOTED(proc, arg, res, ...)                   \
+    {                                                \
+        proc, ARG(arg), RES(res), noted<__VA_ARGS__> \
+    }
 const devserver::Proc kCatalogue[] = {
     // The usrconf store, the event log and the clock.
     {A_GET_USRCONF, ARG(a_usrconf_i), RES(str80), get_usrconf},

@@ -212,10 +212,7 @@ void dispatch(svc_req *rq, SVCXPRT *xprt)
 }
 }  // namespace
 
-void Call::reply(const void *res) const
-{
-    svc_sendreply(xprt, row.res, const_cast<void *>(res));
-}
+void Call::reply(const void *res) const { svc_sendreply(xprt, row.res, const_cast<void *>(res)); }
 
 bool Call::refused() const { return g_directives.has("false", row.proc); }
 
@@ -224,7 +221,10 @@ std::optional<long> Call::number(const char *verb) const
     return g_directives.number(verb, row.proc);
 }
 
-short Call::error(short otherwise) const { return static_cast<short>(number("error").value_or(otherwise)); }
+short Call::error(short otherwise) const
+{
+    return static_cast<short>(number("error").value_or(otherwise));
+}
 
 void Call::exit_if_key(const char *key) const
 {

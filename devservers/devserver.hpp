@@ -50,10 +50,10 @@ struct Directives {
 };
 
 struct Options {
-    long offset = 0;                // added to the base program number
-    std::string data;               // table file
-    std::string log;                // event log file (alpha)
-    std::string control;            // control file, read before each request
+    long offset = 0;      // added to the base program number
+    std::string data;     // table file
+    std::string log;      // event log file (alpha)
+    std::string control;  // control file, read before each request
     std::string pidfile;
     std::vector<std::string> sets;  // --set directives
 };
@@ -71,8 +71,8 @@ struct Call;
 // and the directives noproc, systemerr, hang and exit itself, decodes the
 // request into a zeroed object of arg_size bytes and hands it to the handler.
 struct Proc {
-    unsigned long proc;      // the generated constant, e.g. O_APPLY_ROUTE_NEW
-    xdrproc_t arg;           // decodes the request
+    unsigned long proc;  // the generated constant, e.g. O_APPLY_ROUTE_NEW
+    xdrproc_t arg;       // decodes the request
     size_t arg_size;
     xdrproc_t res;           // encodes the answer
     void (*answer)(Call &);  // answers (or, to misbehave, does not)

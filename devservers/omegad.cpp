@@ -253,7 +253,8 @@ using RecordOf = typename std::remove_reference_t<decltype(table)>::Record;
 template <auto &table>
 void put_rec(Call &c)
 {
-    devserver::answer_bool(c, [&] { return upsert(table.rows, c.arg<RecordOf<table>>()) == RPCLIB_OK; });
+    devserver::answer_bool(
+        c, [&] { return upsert(table.rows, c.arg<RecordOf<table>>()) == RPCLIB_OK; });
 }
 
 template <auto &table>
@@ -306,8 +307,9 @@ void list_faxl_new(Call &c)
 
 void del_faxl_new(Call &c)
 {
-    devserver::answer_status(
-        c, [&] { return erase_status(g_faxl_new.rows, c.arg<o_del_faxl_new_i>().o_del_faxl_new_i_u.v0.name); });
+    devserver::answer_status(c, [&] {
+        return erase_status(g_faxl_new.rows, c.arg<o_del_faxl_new_i>().o_del_faxl_new_i_u.v0.name);
+    });
 }
 
 void put_config(Call &c)
@@ -393,9 +395,10 @@ void get_route(Call &c)
 void apply_route(Call &c)
 {
     const auto &a = c.arg<o_apply_route_new_i>();
-    std::string number = a.version == 0 ? a.o_apply_route_new_i_u.v0.number : a.o_apply_route_new_i_u.v1.number;
-    std::string qualifier =
-        a.version == 0 ? a.o_apply_route_new_i_u.v0.qualifier : a.o_apply_route_new_i_u.v1.qualifier;
+    std::string number = a.version == 0 ? a.o_apply_route_new_i_u.v0.number
+                                        : a.o_apply_route_new_i_u.v1.number;
+    std::string qualifier = a.version == 0 ? a.o_apply_route_new_i_u.v0.qualifier
+                                           : a.o_apply_route_new_i_u.v1.qualifier;
     o_apply_route_new_o r{};
     o_apply_route_new_o_v0 &out = r.o_apply_route_new_o_u.v0;
     out.error = RPCLIB_NO_ENTRY;
@@ -417,8 +420,9 @@ void apply_route(Call &c)
 
 void del_route(Call &c)
 {
-    devserver::answer_status(
-        c, [&] { return erase_status(g_routes, c.arg<o_del_route_new_i>().o_del_route_new_i_u.v0.route_name); });
+    devserver::answer_status(c, [&] {
+        return erase_status(g_routes, c.arg<o_del_route_new_i>().o_del_route_new_i_u.v0.route_name);
+    });
 }
 
 #define ARG DEVSERVER_ARG
@@ -426,11 +430,13 @@ void del_route(Call &c)
 const devserver::Proc kCatalogue[] = {
     {O_PUT_FAXG, ARG(o_faxg), RES(bool), put_rec<g_faxg>},
     {O_GET_FAXG, ARG(str10), RES(o_faxg), get_rec<g_faxg>},
-    {O_GET_FAXG_LL, devserver::xdr_nothing, 0, RES(o_get_faxg_ll_o), list_recs<o_get_faxg_ll_o, g_faxg>},
+    {O_GET_FAXG_LL, devserver::xdr_nothing, 0, RES(o_get_faxg_ll_o),
+     list_recs<o_get_faxg_ll_o, g_faxg>},
     {O_DEL_FAXG, ARG(str10), RES(bool), del_rec<g_faxg>},
     {O_PUT_FAXL, ARG(o_faxl), RES(bool), put_rec<g_faxl>},
     {O_GET_FAXL, ARG(str10), RES(o_faxl), get_rec<g_faxl>},
-    {O_GET_FAXL_LL, reinterpret_cast<xdrproc_t>(xdr_slong), sizeof(long), RES(o_get_faxl_ll_o), list_recs<o_get_faxl_ll_o, g_faxl>},
+    {O_GET_FAXL_LL, reinterpret_cast<xdrproc_t>(xdr_slong), sizeof(long), RES(o_get_faxl_ll_o),
+     list_recs<o_get_faxl_ll_o, g_faxl>},
     {O_DEL_FAXL, ARG(str10), RES(bool), del_rec<g_faxl>},
     {O_PUT_CONFIG, ARG(o_config), RES(bool), put_config},
     {O_GET_CONFIG, ARG(str10), RES(str80), get_config},

@@ -69,7 +69,8 @@ std::string check_round_trip(const std::string &pin, const std::string &pw)
 {
     const std::string code = pinpw2t(pin.c_str(), pw.c_str());
     if (pin.empty() || pw.empty())
-        return code.empty() ? std::string() : keypad_failure(pin, pw, code, "a code without PIN or password");
+        return code.empty() ? std::string()
+                            : keypad_failure(pin, pw, code, "a code without PIN or password");
     if (code.empty())
         return keypad_failure(pin, pw, code, "no code for a PIN and a password");
     const std::string expected = taken_part(pw);
@@ -106,7 +107,8 @@ std::string check_keypad(const uint8_t *data, size_t size)
     std::string decoded;
     const int rc = decode_into(pin, code, pwsize, decoded);
     if (rc < T2PW_OK || rc > T2PW_ESPACE)
-        return keypad_failure(pin, decoded, code, "t2pw answers outside its results or leaves pw unterminated");
+        return keypad_failure(pin, decoded, code,
+                              "t2pw answers outside its results or leaves pw unterminated");
     if (rc != T2PW_OK && !decoded.empty())
         return keypad_failure(pin, decoded, code, "t2pw fails but leaves a password");
     if (t2pw(nullptr, code.c_str(), nullptr, 0) != T2PW_EFORM ||

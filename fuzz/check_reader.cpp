@@ -55,8 +55,10 @@ int read_from(const ReaderRow &row, void *rec, const char *text, size_t len)
     return ok;
 }
 
-#define READER_ROW(T) \
-    {#T, sizeof(T), read_as<T, frd_##T>, print_as<T, fprint_##T>}
+#define READER_ROW(T)                                                   \
+    {                                                                   \
+#T, sizeof(T), read_as < T, frd_##T>, print_as < T, fprint_##T> \
+    }
 
 }  // namespace
 

@@ -8,9 +8,9 @@ CHAIN_XDR_DEFINE(link_first, fz_bytes_first, next, bytes, xdr_opaque_string)
 CHAIN_XDR_DEFINE(link_last, fz_bytes_last, next, bytes, xdr_opaque_string)
 
 /* As rpcgen writes a NODE *field: xdr_pointer to the node's routine. */
-#define FZ_REF(name, node)                                                         \
-    bool_t xdr_##name(XDR *xdrs, name *objp)                                       \
-    {                                                                              \
+#define FZ_REF(name, node)                                                                   \
+    bool_t xdr_##name(XDR *xdrs, name *objp)                                                 \
+    {                                                                                        \
         return xdr_pointer(xdrs, (char **)&objp->list, sizeof(node), (xdrproc_t)xdr_##node); \
     }
 

@@ -30,11 +30,21 @@ typedef struct fz_bytes_last {
 } fz_bytes_last;
 
 /* A record field holding a chain: presence flag, then the chain. */
-typedef struct { str10_ll *list; } fz_str10_ll_ref;
-typedef struct { text_ll *list; } fz_text_ll_ref;
-typedef struct { fz_str10_last *list; } fz_str10_last_ref;
-typedef struct { fz_bytes_first *list; } fz_bytes_first_ref;
-typedef struct { fz_bytes_last *list; } fz_bytes_last_ref;
+typedef struct {
+    str10_ll *list;
+} fz_str10_ll_ref;
+typedef struct {
+    text_ll *list;
+} fz_text_ll_ref;
+typedef struct {
+    fz_str10_last *list;
+} fz_str10_last_ref;
+typedef struct {
+    fz_bytes_first *list;
+} fz_bytes_first_ref;
+typedef struct {
+    fz_bytes_last *list;
+} fz_bytes_last_ref;
 
 bool_t xdr_fz_str10_last(XDR *, fz_str10_last *);
 bool_t xdr_fz_bytes_first(XDR *, fz_bytes_first *);

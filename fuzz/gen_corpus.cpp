@@ -100,8 +100,10 @@ Bytes valid_encoding(const XdrType &t, unsigned seed)
     std::mt19937 rng(seed);
     std::vector<Bytes> found;
     for (int attempt = 0; attempt < 300; ++attempt) {
-        Bytes stream = words(attempt == 0 ? std::vector<uint32_t>(2048, 0) : random_words(rng, 2048));
-        with_decoded(t, stream, [&](void *obj, size_t used) { found.push_back(encoded(t, obj, used)); });
+        Bytes stream = words(attempt == 0 ? std::vector<uint32_t>(2048, 0)
+                                          : random_words(rng, 2048));
+        with_decoded(t, stream,
+                     [&](void *obj, size_t used) { found.push_back(encoded(t, obj, used)); });
     }
     if (found.empty())
         return {};
@@ -157,7 +159,8 @@ void xdr_seeds(const char *target, const XdrCatalogue &cat, unsigned seed,
                 if (std::strcmp(cat.types[i].name, h.row) == 0)
                     body.assign(valid[i].begin(), valid[i].begin() + valid[i].size() / 2);
         }
-        write_seed(target, std::string(h.row) + "." + h.variant, cat_bytes(selector(cat, h.row), body));
+        write_seed(target, std::string(h.row) + "." + h.variant,
+                   cat_bytes(selector(cat, h.row), body));
     }
 }
 
@@ -175,8 +178,9 @@ void reader_seeds()
         const fuzzcheck::ReaderRow &row = fuzzcheck::kReaders[i];
         const char *type = std::strcmp(row.name, "o_faxl_new_v1") == 0 ? "o_faxl_new" : row.name;
         const Bytes sel = selector(fuzzcheck::kOmega, type);
-        const XdrType &t = fuzzcheck::kOmega.types[((size_t{static_cast<unsigned char>(sel[0])} << 8) |
-                                                    static_cast<unsigned char>(sel[1]))];
+        const XdrType &t =
+            fuzzcheck::kOmega.types[((size_t{static_cast<unsigned char>(sel[0])} << 8) |
+                                     static_cast<unsigned char>(sel[1]))];
         for (int variant = 0; variant < 2; ++variant) {
             Bytes enc = valid_encoding(t, seed++);
             with_decoded(t, enc, [&](void *obj, size_t) {
@@ -199,7 +203,8 @@ void reader_seeds()
         unsigned char reader;
         std::string text;
     } bad[] = {
-        {"o_alpha.overlong-lines", 0, std::string(300, 'h') + "\n" + std::string(200, 'x') + "\ndescr"},
+        {"o_alpha.overlong-lines", 0,
+         std::string(300, 'h') + "\n" + std::string(200, 'x') + "\ndescr"},
         {"o_faxg.numbers-out-of-range", 1,
          "g1\ndescr\n99999999999999999999999\n-1\nfffffffffffffffffffffffff\n0x\n"},
         {"o_tgroup.perm-above-ff", 4, "n\nf2\nhost\nu\nf5\n1ff\n0\n0\n"},
@@ -238,7 +243,8 @@ void keypad_seeds()
         {"garbage", 64, "1", "", "x y z"},
     };
     for (const auto &c : cases) {
-        const std::string code = c.code.empty() ? std::string(pinpw2t(c.pin.c_str(), c.pw.c_str())) : c.code;
+        const std::string code = c.code.empty() ? std::string(pinpw2t(c.pin.c_str(), c.pw.c_str()))
+                                                : c.code;
         Bytes s{static_cast<char>(c.pwsize)};
         for (const std::string *part : {&c.pin, &c.pw}) {
             s.insert(s.end(), part->begin(), part->end());

@@ -82,8 +82,7 @@ int a_get_usrconf_lib(CLIENT *clnt, const char *userid, const char *key, char *v
         or_old_generation(ask_old));
 }
 
-int a_put_usrconf_lib(CLIENT *clnt, const char *userid, const char *key,
-                      const char *value) noexcept
+int a_put_usrconf_lib(CLIENT *clnt, const char *userid, const char *key, const char *value) noexcept
 {
     a_usrconf_new req{};
     req.version = 1;

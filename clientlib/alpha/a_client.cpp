@@ -53,9 +53,6 @@ int a_clnt(CLIENT **clnt) noexcept
     return rpclib::alpha_default().hand_out(clnt, a_open_client_lib);
 }
 
-void a_clear(CLIENT *clnt) noexcept
-{
-    rpclib::alpha_default().clear(clnt);
-}
+void a_clear(CLIENT *clnt) noexcept { rpclib::alpha_default().clear(clnt); }
 
 }  // extern "C"

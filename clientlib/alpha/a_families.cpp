@@ -39,7 +39,8 @@ int numbered_record(CLIENT *clnt, Rec *(*stub)(Req *, CLIENT *), bool_t (*xdr_re
 {
     auto req = for_user(userid, Req{{}, nr});
     return Alpha::call(clnt, stub, &req, xdr_rec,
-                record(rec, [](const Rec &r) { return r.nr != 0; }, RPCLIB_NO_ENTRY));
+                       record(
+                           rec, [](const Rec &r) { return r.nr != 0; }, RPCLIB_NO_ENTRY));
 }
 
 // Servers from interface level 10 on keep fax lines only as new records.
@@ -68,8 +69,8 @@ int a_cp_dok_lib(CLIENT *clnt, const char *userid, short box, long nr, long targ
     return Alpha::call(clnt, a_cp_dok_1, &req, xdr_bool, yes_no);
 }
 
-int a_cp_page_lib(CLIENT *clnt, const char *userid, short box, long nr, short page,
-                  long target_nr, short target_page) noexcept
+int a_cp_page_lib(CLIENT *clnt, const char *userid, short box, long nr, short page, long target_nr,
+                  short target_page) noexcept
 {
     auto req = for_user(userid, a_cp_page_i{{}, box, nr, page, target_nr, target_page});
     return Alpha::call(clnt, a_cp_page_1, &req, xdr_bool, yes_no);
@@ -147,24 +148,24 @@ int a_exc_bif_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t f
 {
     auto req = for_user(userid, a_exc_bif_i{{}, box, nr, flag});
     return Alpha::call(clnt, a_exc_bif_1, &req, xdr_a_exc_bif_o,
-                [value](const a_exc_bif_o &r) noexcept -> int {
-                    if (!r.ok)
-                        return RPCLIB_REFUSED;
-                    store(value, r.value);
-                    return RPCLIB_OK;
-                });
+                       [value](const a_exc_bif_o &r) noexcept -> int {
+                           if (!r.ok)
+                               return RPCLIB_REFUSED;
+                           store(value, r.value);
+                           return RPCLIB_OK;
+                       });
 }
 
-int a_exc_status_lib(CLIENT *clnt, const char *userid, short box, long nr, short state,
-                     bool_t flag, bool_t *value) noexcept
+int a_exc_status_lib(CLIENT *clnt, const char *userid, short box, long nr, short state, bool_t flag,
+                     bool_t *value) noexcept
 {
     auto req = for_user(userid, a_exc_status_i{{}, box, nr, state, flag});
     return Alpha::call(clnt, a_exc_status_1, &req, xdr_a_exc_status_o,
-                [value](const a_exc_status_o &r) noexcept -> int {
-                    if (r.error == 0)
-                        store(value, r.value);
-                    return r.error;
-                });
+                       [value](const a_exc_status_o &r) noexcept -> int {
+                           if (r.error == 0)
+                               store(value, r.value);
+                           return r.error;
+                       });
 }
 
 int a_get_compat_lib(CLIENT *clnt, long *first, long *level) noexcept
@@ -179,13 +180,14 @@ int a_get_config_lib(CLIENT *clnt, const char *key, short kind, char *value) noe
     a_get_config_i req{};
     my_strncpy(req.key, key, 10);
     req.kind = kind;
-    return Alpha::call(clnt, a_get_config_1, &req, xdr_str80, [value](const str80 &r) noexcept -> int {
-        if (r[0] == '\0')
-            return RPCLIB_NO_ENTRY;
-        if (value != nullptr)
-            my_strncpy(value, r, 80);
-        return RPCLIB_OK;
-    });
+    return Alpha::call(clnt, a_get_config_1, &req, xdr_str80,
+                       [value](const str80 &r) noexcept -> int {
+                           if (r[0] == '\0')
+                               return RPCLIB_NO_ENTRY;
+                           if (value != nullptr)
+                               my_strncpy(value, r, 80);
+                           return RPCLIB_OK;
+                       });
 }
 
 int a_get_e_rec_lib(CLIENT *clnt, const char *userid, long nr, a_e_rec *rec) noexcept
@@ -207,8 +209,10 @@ int a_get_user_lib(CLIENT *clnt, const char *userid, a_user_rec *rec) noexcept
 {
     str10 req{};
     my_strncpy(req, userid, 10);
-    return Alpha::call(clnt, a_get_user_1, &req, xdr_a_user_rec,
-                record(rec, [](const a_user_rec &r) { return r.userid[0] != '\0'; }, RPCLIB_A_NO_USER));
+    return Alpha::call(
+        clnt, a_get_user_1, &req, xdr_a_user_rec,
+        record(
+            rec, [](const a_user_rec &r) { return r.userid[0] != '\0'; }, RPCLIB_A_NO_USER));
 }
 
 int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user *rec) noexcept
@@ -216,8 +220,10 @@ int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user 
     a_get_o_user_i req{};
     my_strncpy(req.host, host, 35);
     my_strncpy(req.userid, userid, 10);
-    return Alpha::call(clnt, a_get_o_user_1, &req, xdr_o_user_rec,
-                record(rec, [](const o_user &r) { return r.alpha_user[0] != '\0'; }, RPCLIB_A_NO_USER));
+    return Alpha::call(
+        clnt, a_get_o_user_1, &req, xdr_o_user_rec,
+        record(
+            rec, [](const o_user &r) { return r.alpha_user[0] != '\0'; }, RPCLIB_A_NO_USER));
 }
 
 // --- hand-over ----------------------------------------------------------
@@ -225,42 +231,47 @@ int a_get_o_user_lib(CLIENT *clnt, const char *host, const char *userid, o_user 
 int a_get_eb_lib(CLIENT *clnt, long nr, short box, long from, long max, a_get_e_o *out) noexcept
 {
     a_get_eb_i req{nr, box, from, max};
-    return Alpha::call(clnt, a_get_eb_1, &req, xdr_a_get_e_o, hand_over_list(out, &a_get_e_o::count));
+    return Alpha::call(clnt, a_get_eb_1, &req, xdr_a_get_e_o,
+                       hand_over_list(out, &a_get_e_o::count));
 }
 
 int a_get_pb_lib(CLIENT *clnt, long nr, short box, long from, long max, a_get_p_o *out) noexcept
 {
     a_get_pb_i req{nr, box, from, max};
-    return Alpha::call(clnt, a_get_pb_1, &req, xdr_a_get_p_o, hand_over_list(out, &a_get_p_o::count));
+    return Alpha::call(clnt, a_get_pb_1, &req, xdr_a_get_p_o,
+                       hand_over_list(out, &a_get_p_o::count));
 }
 
 int a_get_sb_lib(CLIENT *clnt, long nr, short box, long from, long max, a_get_s_o *out) noexcept
 {
     a_get_sb_i req{nr, box, from, max};
-    return Alpha::call(clnt, a_get_sb_1, &req, xdr_a_get_s_o, hand_over_list(out, &a_get_s_o::count));
+    return Alpha::call(clnt, a_get_sb_1, &req, xdr_a_get_s_o,
+                       hand_over_list(out, &a_get_s_o::count));
 }
 
-int a_get_usrconf_ll_lib(CLIENT *clnt, const char *userid, const char *key, long max,
-                         bool_t flag, a_usrconf_ll_o *out) noexcept
+int a_get_usrconf_ll_lib(CLIENT *clnt, const char *userid, const char *key, long max, bool_t flag,
+                         a_usrconf_ll_o *out) noexcept
 {
     auto req = for_user(userid, a_usrconf_ll_i{{}, {}, max, flag});
     my_strncpy(req.key, key, 10);
     return Alpha::call(clnt, a_get_usrconf_ll_1, &req, xdr_a_usrconf_ll_o,
-                hand_over_list(out, &a_usrconf_ll_o::count, &a_usrconf_ll_o::error));
+                       hand_over_list(out, &a_usrconf_ll_o::count, &a_usrconf_ll_o::error));
 }
 
 int a_get_pageb_lib(CLIENT *clnt, const char *userid, short box, long nr, short page, short kind,
                     long offset, long length, a_get_pageb_o *out) noexcept
 {
     auto req = for_user(userid, a_get_pageb_i{{}, box, nr, page, kind, offset, length});
-    return Alpha::call(clnt, a_get_pageb_1, &req, xdr_a_get_pageb_o, [out](a_get_pageb_o &r) noexcept -> int {
-        if (getdebuglevel() > 4)
-            std::fprintf(stderr, "in a_get_pageb_lib:ret = %ld, ok = %u, page_dat_len = %d\n",
-                         r.length, static_cast<unsigned>(r.ok), static_cast<int>(r.data.page_dat_len));
-        if (!r.ok || r.length == 0)
-            return RPCLIB_A_NO_PAGE_DATA;
-        return hand_over(r, out);
-    });
+    return Alpha::call(
+        clnt, a_get_pageb_1, &req, xdr_a_get_pageb_o, [out](a_get_pageb_o &r) noexcept -> int {
+            if (getdebuglevel() > 4)
+                std::fprintf(stderr, "in a_get_pageb_lib:ret = %ld, ok = %u, page_dat_len = %d\n",
+                             r.length, static_cast<unsigned>(r.ok),
+                             static_cast<int>(r.data.page_dat_len));
+            if (!r.ok || r.length == 0)
+                return RPCLIB_A_NO_PAGE_DATA;
+            return hand_over(r, out);
+        });
 }
 
 int a_get_tgroupl_llb_lib(CLIENT *clnt, const char *host, const char *user, const char *group,
@@ -275,11 +286,12 @@ int a_get_tgroupl_llb_lib(CLIENT *clnt, const char *host, const char *user, cons
     my_strncpy(req.f6, from2, 10);
     req.f7 = max != 0 ? max : 30;
     return Alpha::call(clnt, a_get_tgroupl_llb_1, &req, xdr_o_get_tgroupl_llb_o,
-                [out](o_get_tgroupl_llb_o &r) noexcept {
-                    if (getdebuglevel() > 9)
-                        std::fprintf(stderr, "a_get_tgroupl_ll_lib: ret->anz = %ld\n", r.count);
-                    return hand_over_list(out, &o_get_tgroupl_llb_o::count)(r);
-                });
+                       [out](o_get_tgroupl_llb_o &r) noexcept {
+                           if (getdebuglevel() > 9)
+                               std::fprintf(stderr, "a_get_tgroupl_ll_lib: ret->anz = %ld\n",
+                                            r.count);
+                           return hand_over_list(out, &o_get_tgroupl_llb_o::count)(r);
+                       });
 }
 
 void a_get_eb_free(a_get_e_o *out) noexcept { release(out, xdr_a_get_e_o); }
@@ -300,8 +312,8 @@ int a_get_e_rec_new_ll_lib(CLIENT *clnt, long nr, int version, short box, long f
     a_get_eb_i req{nr, box, from, max};
     // The leading short of this answer is not a code the wrapper reads.
     return Alpha::call(clnt, a_get_e_rec_new_ll_1, &req, xdr_a_get_e_rec_new_ll_o,
-                hand_over_list(out, &a_get_e_rec_new_ll_o::count), suitable_version(version),
-                new_only_failed);
+                       hand_over_list(out, &a_get_e_rec_new_ll_o::count), suitable_version(version),
+                       new_only_failed);
 }
 
 int a_get_s_rec_new_ll_lib(CLIENT *clnt, long nr, int version, short selector, const char *text,
@@ -320,9 +332,10 @@ int a_get_s_rec_new_ll_lib(CLIENT *clnt, long nr, int version, short selector, c
     }
     r.from = from;
     r.max = max;
-    return Alpha::call(clnt, a_get_s_rec_new_ll_1, &req, xdr_a_get_s_rec_new_ll_o,
-                hand_over_list(out, &a_get_s_rec_new_ll_o::count, &a_get_s_rec_new_ll_o::error),
-                suitable_version(version), new_only_failed);
+    return Alpha::call(
+        clnt, a_get_s_rec_new_ll_1, &req, xdr_a_get_s_rec_new_ll_o,
+        hand_over_list(out, &a_get_s_rec_new_ll_o::count, &a_get_s_rec_new_ll_o::error),
+        suitable_version(version), new_only_failed);
 }
 
 void a_get_e_rec_new_ll_free(a_get_e_rec_new_ll_o *out) noexcept
@@ -352,8 +365,10 @@ int a_get_faxl_lib(CLIENT *clnt, char *name, o_faxl *rec) noexcept
     if (int rc = faxl_generation(clnt, false))
         return rc;
     // The caller's buffer is the request itself, as the old servers expect.
-    return Alpha::call(clnt, a_get_faxl_1, reinterpret_cast<str10 *>(name), xdr_o_faxl,
-                record(rec, [](const o_faxl &r) { return r.name[0] != '\0'; }, RPCLIB_NO_ENTRY));
+    return Alpha::call(
+        clnt, a_get_faxl_1, reinterpret_cast<str10 *>(name), xdr_o_faxl,
+        record(
+            rec, [](const o_faxl &r) { return r.name[0] != '\0'; }, RPCLIB_NO_ENTRY));
 }
 
 int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
@@ -364,14 +379,14 @@ int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
     req.version = 0;
     my_strncpy(req.o_get_faxl_new_i_u.v0.name, name, 10);
     return Alpha::call(clnt, a_get_faxl_new_1, &req, xdr_o_get_faxl_new_o,
-                [rec](const o_get_faxl_new_o &r) noexcept -> int {
-                    if (r.error != 0)
-                        return r.error;
-                    if (r.faxl.version != 0)
-                        return RPCLIB_EMPTY_ANSWER;
-                    store(rec, r.faxl);
-                    return RPCLIB_OK;
-                });
+                       [rec](const o_get_faxl_new_o &r) noexcept -> int {
+                           if (r.error != 0)
+                               return r.error;
+                           if (r.faxl.version != 0)
+                               return RPCLIB_EMPTY_ANSWER;
+                           store(rec, r.faxl);
+                           return RPCLIB_OK;
+                       });
 }
 
 // --- route --------------------------------------------------------------
@@ -379,8 +394,7 @@ int a_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *rec) noexcept
 int a_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier, char *host,
                           char *user, char *id) noexcept
 {
-    return rpclib::apply_route<Alpha>(clnt, a_apply_route_new_1, number, qualifier, host, user,
-                                      id);
+    return rpclib::apply_route<Alpha>(clnt, a_apply_route_new_1, number, qualifier, host, user, id);
 }
 
 }  // extern "C"

@@ -34,9 +34,8 @@ Req for_user(const char *userid, Req req) noexcept
 template <class Res, class Count>
 auto hand_over_list(Res *out, Count Res::*count) noexcept
 {
-    return [=](Res &r) noexcept -> int {
-        return r.*count == 0 ? RPCLIB_NO_ENTRY : hand_over(r, out);
-    };
+    return
+        [=](Res &r) noexcept -> int { return r.*count == 0 ? RPCLIB_NO_ENTRY : hand_over(r, out); };
 }
 
 template <class Res, class Count>

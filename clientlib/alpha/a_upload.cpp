@@ -49,7 +49,8 @@ bool rd_file(const char *name, std::vector<char> &content) noexcept
     return ok;
 }
 
-int put_chunks(CLIENT *given, CLIENT *c, a_put_pageb_i &req, const char *data, int total, int chunk) noexcept
+int put_chunks(CLIENT *given, CLIENT *c, a_put_pageb_i &req, const char *data, int total,
+               int chunk) noexcept
 {
     for (long offset = 0; offset <= total; offset += chunk) {
         const long rest = total - offset;

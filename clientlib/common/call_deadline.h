@@ -53,12 +53,17 @@ struct call_deadline {
 /* How the descriptor of a kind of client (its table of operations) is
  * found: not at all (datagrams, no descriptor), first in its private data,
  * or through clnt_control. */
-enum { CALL_DEADLINE_UNKNOWN, CALL_DEADLINE_NONE, CALL_DEADLINE_FD_FIRST, CALL_DEADLINE_FD_CONTROL };
+enum {
+    CALL_DEADLINE_UNKNOWN,
+    CALL_DEADLINE_NONE,
+    CALL_DEADLINE_FD_FIRST,
+    CALL_DEADLINE_FD_CONTROL
+};
 #define CALL_DEADLINE_KINDS 8
 
 static struct call_deadline_watch {
     pthread_mutex_t lock;
-    pthread_cond_t wake;      /* on CLOCK_MONOTONIC once started */
+    pthread_cond_t wake; /* on CLOCK_MONOTONIC once started */
     struct call_deadline *armed;
     struct timespec wakes_at; /* the watchdog's next wake-up; tv_sec < 0: none */
     int running;
@@ -68,7 +73,8 @@ static struct call_deadline_watch {
         const void *ops;
         int how;
     } kinds[CALL_DEADLINE_KINDS];
-} call_deadline_watch = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, NULL, {-1, 0}, 0, 0, 0, {{NULL, 0}}};
+} call_deadline_watch = {
+    PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, NULL, {-1, 0}, 0, 0, 0, {{NULL, 0}}};
 
 static inline int call_deadline_before(const struct timespec *a, const struct timespec *b)
 {
@@ -255,7 +261,7 @@ static inline enum clnt_stat call_within_deadline(CLIENT *clnt, rpcproc_t proc, 
 
 #ifdef CALL_DEADLINE_STUBS
 #undef clnt_call
-#define clnt_call(rh, proc, xargs, argsp, xres, resp, secs)                                     \
+#define clnt_call(rh, proc, xargs, argsp, xres, resp, secs) \
     call_within_deadline((rh), (proc), (xargs), (void *)(argsp), (xres), (void *)(resp), (secs))
 #endif
 

@@ -181,10 +181,7 @@ bool_t xdr_released_on_failure(XDR *xdrs, void *objp, xdrproc_t fields)
 }
 
 /* The two lists of the common types. */
-static bool_t xdr_text101(XDR *xdrs, char *text)
-{
-    return xdr_opaque(xdrs, text, 101);
-}
+static bool_t xdr_text101(XDR *xdrs, char *text) { return xdr_opaque(xdrs, text, 101); }
 
 CHAIN_XDR_DEFINE(link_first, str10_ll, next, value, xdr_str10)
 CHAIN_XDR_DEFINE(link_first, text_ll, next, text, xdr_text101)

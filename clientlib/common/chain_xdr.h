@@ -35,13 +35,12 @@ bool_t xdr_chain_link_last(XDR *xdrs, void *first, const chain_layout *layout);
 
 /* Defines bool_t xdr_<node>(XDR *, node *) for a node type that holds a
  * link and one entry field. */
-#define CHAIN_XDR_DEFINE(kind, node, next_field, entry_field, entry_proc)       \
-    bool_t xdr_##node(XDR *xdrs, node *objp)                                    \
-    {                                                                           \
-        static const chain_layout layout = {sizeof(node), offsetof(node, next_field), \
-                                            offsetof(node, entry_field),        \
-                                            (xdrproc_t)(entry_proc)};           \
-        return xdr_chain_##kind(xdrs, objp, &layout);                           \
+#define CHAIN_XDR_DEFINE(kind, node, next_field, entry_field, entry_proc)                          \
+    bool_t xdr_##node(XDR *xdrs, node *objp)                                                       \
+    {                                                                                              \
+        static const chain_layout layout = {sizeof(node), offsetof(node, next_field),              \
+                                            offsetof(node, entry_field), (xdrproc_t)(entry_proc)}; \
+        return xdr_chain_##kind(xdrs, objp, &layout);                                              \
     }
 
 /* A client stub keeps its answer in static storage and returns nothing when
@@ -53,10 +52,10 @@ bool_t xdr_released_on_failure(XDR *xdrs, void *objp, xdrproc_t fields);
 
 /* Defines bool_t xdr_<name>(XDR *, name *) as fields_proc released on a
  * failed decode. */
-#define XDR_RELEASED_ON_FAILURE(name, fields_proc)                             \
-    bool_t xdr_##name(XDR *xdrs, name *objp)                                    \
-    {                                                                           \
-        return xdr_released_on_failure(xdrs, objp, (xdrproc_t)(fields_proc));  \
+#define XDR_RELEASED_ON_FAILURE(name, fields_proc)                            \
+    bool_t xdr_##name(XDR *xdrs, name *objp)                                  \
+    {                                                                         \
+        return xdr_released_on_failure(xdrs, objp, (xdrproc_t)(fields_proc)); \
     }
 
 #ifdef __cplusplus

@@ -20,8 +20,7 @@ public:
 
     // A wrapper's handle: `given`, or the default, opened at the default
     // host through `open` when there is none. 0, or open's code.
-    int resolve(CLIENT *given, CLIENT **use,
-                int (*open)(CLIENT **, const char *) noexcept) noexcept
+    int resolve(CLIENT *given, CLIENT **use, int (*open)(CLIENT **, const char *) noexcept) noexcept
     {
         *use = given;
         if (given != nullptr)

@@ -56,11 +56,8 @@ static bool_t xdr_fixed_chars(XDR *xdrs, char *s, u_int n)
     return FALSE;
 }
 
-#define STRN_XDR(name, n)                                                  \
-    bool_t xdr_##name(XDR *xdrs, void *objp)                               \
-    {                                                                      \
-        return xdr_fixed_chars(xdrs, (char *)objp, (n));                   \
-    }
+#define STRN_XDR(name, n) \
+    bool_t xdr_##name(XDR *xdrs, void *objp) { return xdr_fixed_chars(xdrs, (char *)objp, (n)); }
 
 STRN_XDR(str10, 10)
 STRN_XDR(str20, 20)

@@ -17,12 +17,14 @@ extern "C" {
 
 /* Yes/no: 0 when the server answers TRUE, 34 when FALSE. */
 int a_cp_dok_lib(CLIENT *clnt, const char *userid, short box, long nr, long target) RPCLIB_NOEXCEPT;
-int a_cp_page_lib(CLIENT *clnt, const char *userid, short box, long nr, short page,
-                  long target_nr, short target_page) RPCLIB_NOEXCEPT;
-int a_del_dok_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t flag) RPCLIB_NOEXCEPT;
+int a_cp_page_lib(CLIENT *clnt, const char *userid, short box, long nr, short page, long target_nr,
+                  short target_page) RPCLIB_NOEXCEPT;
+int a_del_dok_lib(CLIENT *clnt, const char *userid, short box, long nr,
+                  bool_t flag) RPCLIB_NOEXCEPT;
 int a_del_page_lib(CLIENT *clnt, const char *userid, long nr, short page) RPCLIB_NOEXCEPT;
 int a_ins_page_lib(CLIENT *clnt, const char *userid, long nr, short page) RPCLIB_NOEXCEPT;
-int a_put_bif_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t flag) RPCLIB_NOEXCEPT;
+int a_put_bif_lib(CLIENT *clnt, const char *userid, short box, long nr,
+                  bool_t flag) RPCLIB_NOEXCEPT;
 int a_forward_lib(CLIENT *clnt, const char *userid, short box, long nr, const char *host,
                   const char *target, const char *target_id, short kind) RPCLIB_NOEXCEPT;
 /* text is sent whole with its NUL (no length limit). */
@@ -38,8 +40,8 @@ int a_mk_dok_lib(CLIENT *clnt, const char *userid, long *nr) RPCLIB_NOEXCEPT;
 int a_exc_bif_lib(CLIENT *clnt, const char *userid, short box, long nr, bool_t flag,
                   bool_t *value) RPCLIB_NOEXCEPT;
 /* Returns the server's status; when it is 0, stores the value. */
-int a_exc_status_lib(CLIENT *clnt, const char *userid, short box, long nr, short state,
-                     bool_t flag, bool_t *value) RPCLIB_NOEXCEPT;
+int a_exc_status_lib(CLIENT *clnt, const char *userid, short box, long nr, short state, bool_t flag,
+                     bool_t *value) RPCLIB_NOEXCEPT;
 /* Stores both values when the first is nonzero (level = the server's
  * interface level), 0; else 32. */
 int a_get_compat_lib(CLIENT *clnt, long *first, long *level) RPCLIB_NOEXCEPT;
@@ -68,12 +70,12 @@ int a_get_pb_lib(CLIENT *clnt, long nr, short box, long from, long max,
 int a_get_sb_lib(CLIENT *clnt, long nr, short box, long from, long max,
                  a_get_s_o *out) RPCLIB_NOEXCEPT;
 /* A nonzero server code in the answer is returned as it is. */
-int a_get_usrconf_ll_lib(CLIENT *clnt, const char *userid, const char *key, long max,
-                         bool_t flag, a_usrconf_ll_o *out) RPCLIB_NOEXCEPT;
+int a_get_usrconf_ll_lib(CLIENT *clnt, const char *userid, const char *key, long max, bool_t flag,
+                         a_usrconf_ll_o *out) RPCLIB_NOEXCEPT;
 /* Hands the block over when the server confirms it and its length is not 0;
  * 29 otherwise. */
-int a_get_pageb_lib(CLIENT *clnt, const char *userid, short box, long nr, short page,
-                    short kind, long offset, long length, a_get_pageb_o *out) RPCLIB_NOEXCEPT;
+int a_get_pageb_lib(CLIENT *clnt, const char *userid, short box, long nr, short page, short kind,
+                    long offset, long length, a_get_pageb_o *out) RPCLIB_NOEXCEPT;
 /* host, then the request's second, third, fifth and sixth fields; max 0
  * asks for 30 entries. The request's flag is sent FALSE. */
 int a_get_tgroupl_llb_lib(CLIENT *clnt, const char *host, const char *user, const char *group,

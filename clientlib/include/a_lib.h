@@ -7,8 +7,9 @@
  *
  *   0 done; 2 no handle given and the default could not be created;
  *   16 the call failed (the default handle is let go, a caller's handle is
- *   kept) or a log line was too long (nothing sent, the handle kept); 24 usrconf read on an old server with a key over 10 characters;
- *   25 no such entry; 34 the server said no; otherwise the server's own code.
+ *   kept) or a log line was too long (nothing sent, the handle kept); 24 usrconf read on an old
+ * server with a key over 10 characters; 25 no such entry; 34 the server said no; otherwise the
+ * server's own code.
  *
  * A NULL handle selects the process-wide default alpha handle, opened on first
  * use at alphahost(). Programs using this library should ignore SIGPIPE.

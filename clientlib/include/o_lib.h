@@ -66,15 +66,15 @@ void o_clear(CLIENT *clnt) RPCLIB_NOEXCEPT;
  * On 0 writes target_host (36 bytes), target_user and target_id (11 bytes
  * each); otherwise the buffers are untouched and the answer's error (25 = no
  * route) or a failure code is returned. */
-int o_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier,
-                          char *host, char *user, char *id) RPCLIB_NOEXCEPT;
+int o_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier, char *host,
+                          char *user, char *id) RPCLIB_NOEXCEPT;
 /* Reads one route by name into *route (version 0 only, else 32). */
 int o_get_ron_lib(CLIENT *clnt, const char *route_name, o_route_new *route) RPCLIB_NOEXCEPT;
 /* Stores a version-0 route; returns the server's status. */
-int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr,
-                  const char *number, const char *qualifier, const char *target_host,
-                  const char *target_user, const char *target_id,
-                  const char *target_text, long target_value) RPCLIB_NOEXCEPT;
+int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr, const char *number,
+                  const char *qualifier, const char *target_host, const char *target_user,
+                  const char *target_id, const char *target_text,
+                  long target_value) RPCLIB_NOEXCEPT;
 /* Deletes one route; returns the server's status. */
 int o_del_ron_lib(CLIENT *clnt, const char *route_name) RPCLIB_NOEXCEPT;
 /* Reads a configuration value (key cut to 10) into value (81 bytes); 25 and
@@ -118,8 +118,7 @@ void o_get_faxl_ll_free(o_get_faxl_ll_o *list) RPCLIB_NOEXCEPT;
 int o_get_faxl_new_lib(CLIENT *clnt, const char *name, o_faxl_new *faxl) RPCLIB_NOEXCEPT;
 int o_put_faxl_new_lib(CLIENT *clnt, const o_faxl_new *faxl) RPCLIB_NOEXCEPT;
 int o_del_faxl_new_lib(CLIENT *clnt, const char *name) RPCLIB_NOEXCEPT;
-int o_get_faxl_new_ll_lib(CLIENT *clnt, long *request,
-                          o_get_faxl_new_ll_o *list) RPCLIB_NOEXCEPT;
+int o_get_faxl_new_ll_lib(CLIENT *clnt, long *request, o_get_faxl_new_ll_o *list) RPCLIB_NOEXCEPT;
 void o_get_faxl_new_ll_free(o_get_faxl_new_ll_o *list) RPCLIB_NOEXCEPT;
 
 #ifdef __cplusplus

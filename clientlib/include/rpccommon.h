@@ -44,18 +44,19 @@ extern "C" {
 /* Result codes of the handle routines and the wrappers of both libraries;
  * each wrapper's header comment says which of them it returns. */
 #define RPCLIB_OK 0
-#define RPCLIB_O_NO_CLIENT 1    /* the omega client could not be created, or none to close */
-#define RPCLIB_A_NO_CLIENT 2    /* the alpha client could not be created, or none to close */
-#define RPCLIB_A_NO_USER 6      /* the alpha server knows no such user */
+#define RPCLIB_O_NO_CLIENT 1        /* the omega client could not be created, or none to close */
+#define RPCLIB_A_NO_CLIENT 2        /* the alpha client could not be created, or none to close */
+#define RPCLIB_A_NO_USER 6          /* the alpha server knows no such user */
 #define RPCLIB_A_FILE_UNREADABLE 13 /* the file to upload cannot be read */
-#define RPCLIB_A_CALL_FAILED 16 /* alpha call without a usable reply */
-#define RPCLIB_O_CALL_FAILED 22 /* omega call without a usable reply */
-#define RPCLIB_A_WRONG_LEVEL 23 /* record version or server level does not suit the wrapper */
-#define RPCLIB_NOT_SENT 24      /* the request cannot be formed from the arguments; nothing sent */
-#define RPCLIB_NO_ENTRY 25      /* the server holds no such entry */
-#define RPCLIB_A_NO_PAGE_DATA 29 /* the alpha server did not confirm the page block, or it is empty */
-#define RPCLIB_EMPTY_ANSWER 32  /* the server returned an empty or zero result */
-#define RPCLIB_REFUSED 34       /* the server refused the operation */
+#define RPCLIB_A_CALL_FAILED 16     /* alpha call without a usable reply */
+#define RPCLIB_O_CALL_FAILED 22     /* omega call without a usable reply */
+#define RPCLIB_A_WRONG_LEVEL 23     /* record version or server level does not suit the wrapper */
+#define RPCLIB_NOT_SENT 24 /* the request cannot be formed from the arguments; nothing sent */
+#define RPCLIB_NO_ENTRY 25 /* the server holds no such entry */
+#define RPCLIB_A_NO_PAGE_DATA \
+    29                         /* the alpha server did not confirm the page block, or it is empty */
+#define RPCLIB_EMPTY_ANSWER 32 /* the server returned an empty or zero result */
+#define RPCLIB_REFUSED 34      /* the server refused the operation */
 #define RPCLIB_A_NO_NEW_PROCEDURE 76 /* an old-generation alpha server lacks the procedure */
 
 /* Host names. Each returns a NUL-terminated name that the caller does not

@@ -11,11 +11,10 @@ using rpclib::Omega;
 
 extern "C" {
 
-int o_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier,
-                          char *host, char *user, char *id) noexcept
+int o_apply_route_new_lib(CLIENT *clnt, const char *number, const char *qualifier, char *host,
+                          char *user, char *id) noexcept
 {
-    return rpclib::apply_route<Omega>(clnt, o_apply_route_new_1, number, qualifier, host, user,
-                                      id);
+    return rpclib::apply_route<Omega>(clnt, o_apply_route_new_1, number, qualifier, host, user, id);
 }
 
 int o_get_ron_lib(CLIENT *clnt, const char *route_name, o_route_new *route) noexcept
@@ -35,10 +34,9 @@ int o_get_ron_lib(CLIENT *clnt, const char *route_name, o_route_new *route) noex
                        });
 }
 
-int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr,
-                  const char *number, const char *qualifier, const char *target_host,
-                  const char *target_user, const char *target_id, const char *target_text,
-                  long target_value) noexcept
+int o_put_ron_lib(CLIENT *clnt, const char *route_name, const char *descr, const char *number,
+                  const char *qualifier, const char *target_host, const char *target_user,
+                  const char *target_id, const char *target_text, long target_value) noexcept
 {
     o_route_new req{};
     req.version = 0;
@@ -81,18 +79,16 @@ int o_put_config_lib(CLIENT *clnt, const char *key, const char *value) noexcept
     my_strncpy(req.key, key, 10);
     my_strncpy(req.value, value, 80);
     req.flag = FALSE;
-    return Omega::call(clnt, o_put_config_1, &req, xdr_bool, [](const bool_t &done) {
-        return done ? RPCLIB_OK : RPCLIB_O_CALL_FAILED;
-    });
+    return Omega::call(clnt, o_put_config_1, &req, xdr_bool,
+                       [](const bool_t &done) { return done ? RPCLIB_OK : RPCLIB_O_CALL_FAILED; });
 }
 
 int o_del_config_lib(CLIENT *clnt, const char *key) noexcept
 {
     str10 k{};
     my_strncpy(k, key, 10);
-    return Omega::call(clnt, o_del_config_1, &k, xdr_bool, [](const bool_t &done) {
-        return done ? RPCLIB_OK : RPCLIB_NO_ENTRY;
-    });
+    return Omega::call(clnt, o_del_config_1, &k, xdr_bool,
+                       [](const bool_t &done) { return done ? RPCLIB_OK : RPCLIB_NO_ENTRY; });
 }
 
 int o_get_compat_lib(CLIENT *clnt, long *first, long *second) noexcept

@@ -46,9 +46,6 @@ int o_clnt(CLIENT **clnt) noexcept
     return rpclib::omega_default().hand_out(clnt, o_open_client_lib);
 }
 
-void o_clear(CLIENT *clnt) noexcept
-{
-    rpclib::omega_default().clear(clnt);
-}
+void o_clear(CLIENT *clnt) noexcept { rpclib::omega_default().clear(clnt); }
 
 }  // extern "C"

@@ -40,8 +40,9 @@ int apply_route(CLIENT *clnt, o_apply_route_new_o *(*stub)(o_apply_route_new_i *
                 char *id) noexcept
 {
     o_apply_route_new_i req = route_request(number, qualifier);
-    return Rule::call(clnt, stub, &req, xdr_o_apply_route_new_o,
-                      [=](const o_apply_route_new_o &r) { return route_result(r, host, user, id); });
+    return Rule::call(clnt, stub, &req, xdr_o_apply_route_new_o, [=](const o_apply_route_new_o &r) {
+        return route_result(r, host, user, id);
+    });
 }
 
 // Both values of the compatibility answer, or 32 (nothing written) when the

@@ -26,8 +26,8 @@ int get_record(CLIENT *clnt, Rec *(*stub)(str10 *, CLIENT *), bool_t (*xdr_rec)(
 {
     str10 key{};
     return Omega::call(clnt, stub, key_of(key, name), xdr_rec,
-                       rpclib::record(out, [](const Rec &r) { return r.name[0] != '\0'; },
-                                      RPCLIB_NO_ENTRY));
+                       rpclib::record(
+                           out, [](const Rec &r) { return r.name[0] != '\0'; }, RPCLIB_NO_ENTRY));
 }
 
 template <class Rec>
@@ -116,22 +116,22 @@ int list_versioned(CLIENT *clnt, List *(*stub)(Req *, CLIENT *), bool_t (*xdr_li
 extern "C" {
 
 // Get, put, delete and the list's release of an unversioned table.
-#define UNVERSIONED_TABLE(t)                                                            \
-    int o_get_##t##_lib(CLIENT *clnt, const char *name, o_##t *rec) noexcept            \
-    {                                                                                   \
-        return get_record(clnt, o_get_##t##_1, xdr_o_##t, name, rec);                   \
-    }                                                                                   \
-    int o_put_##t##_lib(CLIENT *clnt, const o_##t *rec) noexcept                        \
-    {                                                                                   \
-        return put_record(clnt, o_put_##t##_1, rec);                                    \
-    }                                                                                   \
-    int o_del_##t##_lib(CLIENT *clnt, const char *name) noexcept                        \
-    {                                                                                   \
-        return del_record(clnt, o_del_##t##_1, name);                                   \
-    }                                                                                   \
-    void o_get_##t##_ll_free(o_get_##t##_ll_o *list) noexcept                           \
-    {                                                                                   \
-        rpclib::release(list, xdr_o_get_##t##_ll_o);                                    \
+#define UNVERSIONED_TABLE(t)                                                 \
+    int o_get_##t##_lib(CLIENT *clnt, const char *name, o_##t *rec) noexcept \
+    {                                                                        \
+        return get_record(clnt, o_get_##t##_1, xdr_o_##t, name, rec);        \
+    }                                                                        \
+    int o_put_##t##_lib(CLIENT *clnt, const o_##t *rec) noexcept             \
+    {                                                                        \
+        return put_record(clnt, o_put_##t##_1, rec);                         \
+    }                                                                        \
+    int o_del_##t##_lib(CLIENT *clnt, const char *name) noexcept             \
+    {                                                                        \
+        return del_record(clnt, o_del_##t##_1, name);                        \
+    }                                                                        \
+    void o_get_##t##_ll_free(o_get_##t##_ll_o *list) noexcept                \
+    {                                                                        \
+        rpclib::release(list, xdr_o_get_##t##_ll_o);                         \
     }
 
 UNVERSIONED_TABLE(faxg)

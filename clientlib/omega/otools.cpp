@@ -25,8 +25,8 @@ enum class Kind { Text, Number, Flag, Bytes };
 // bytes of a permission set); the printer separates every element.
 struct Field {
     size_t offset;
-    size_t size;       // of one element; a text's capacity is size - 1
-    size_t count;      // elements
+    size_t size;   // of one element; a text's capacity is size - 1
+    size_t count;  // elements
     Kind kind;
     const char *conv;  // the printer's conversion of a number, e.g. "%-15ld"
 };
@@ -62,28 +62,29 @@ Field make_field(size_t offset, const char *conv)
 template <class T>  // o_faxl, o_faxl_v0, o_faxl_v1 share their first eight
 Fields faxl_head()
 {
-    return {TEXT(T, name), TEXT(T, f2),          TEXT(T, f3), TEXT(T, f4),
+    return {TEXT(T, name),        TEXT(T, f2), TEXT(T, f3), TEXT(T, f4),
             FIELD(T, f5, "%5hd"), TEXT(T, f6), TEXT(T, f7), FIELD(T, f8, "%8lx")};
 }
 
 template <class T>  // o_faxl_v0 and o_faxl_v1, fields 1 to 33
 Fields faxl_new_fields()
 {
-    return faxl_head<T>() + Fields{TEXT(T, f9),           TEXT(T, f10),         FIELD(T, f11, "%8lx"),
-                                   TEXT(T, f12),          TEXT(T, f13),         TEXT(T, f14),
-                                   FIELD(T, f15, "%5hu"), FIELD(T, f16, "%5hu"), FIELD(T, f17, "%5hu"),
-                                   FIELD(T, f18, "%5hu"), TEXT(T, f19),         FIELD(T, f20, "%8ld"),
-                                   TEXT(T, f21),          TEXT(T, f22),         TEXT(T, f23),
-                                   TEXT(T, f24),          FIELD(T, f25, "%5hu"), FIELD(T, f26, "%5hu"),
-                                   FIELD(T, f27, "%8lx"), TEXT(T, f28),         TEXT(T, f29),
-                                   TEXT(T, f30),          TEXT(T, f31),         FIELD(T, f32, "%8lu"),
-                                   FIELD(T, f33, "%8lu")};
+    return faxl_head<T>() +
+           Fields{TEXT(T, f9),           TEXT(T, f10),          FIELD(T, f11, "%8lx"),
+                  TEXT(T, f12),          TEXT(T, f13),          TEXT(T, f14),
+                  FIELD(T, f15, "%5hu"), FIELD(T, f16, "%5hu"), FIELD(T, f17, "%5hu"),
+                  FIELD(T, f18, "%5hu"), TEXT(T, f19),          FIELD(T, f20, "%8ld"),
+                  TEXT(T, f21),          TEXT(T, f22),          TEXT(T, f23),
+                  TEXT(T, f24),          FIELD(T, f25, "%5hu"), FIELD(T, f26, "%5hu"),
+                  FIELD(T, f27, "%8lx"), TEXT(T, f28),          TEXT(T, f29),
+                  TEXT(T, f30),          TEXT(T, f31),          FIELD(T, f32, "%8lu"),
+                  FIELD(T, f33, "%8lu")};
 }
 
 template <class T>  // o_route and the first seven fields of o_route_v0/_v1
 Fields route_head()
 {
-    return {TEXT(T, route_name),  TEXT(T, descr),       TEXT(T, number), TEXT(T, qualifier),
+    return {TEXT(T, route_name),  TEXT(T, descr),       TEXT(T, number),   TEXT(T, qualifier),
             TEXT(T, target_host), TEXT(T, target_user), TEXT(T, target_id)};
 }
 
@@ -102,17 +103,20 @@ Fields gwuser_fields()
 const Fields kAlpha = {TEXT(o_alpha, host), TEXT(o_alpha, f2), TEXT(o_alpha, descr)};
 const Fields kTheta = {TEXT(o_theta, host)};
 const Fields kPi = {TEXT(o_pi, host), TEXT(o_pi, f2)};
-const Fields kFaxg = {TEXT(o_faxg, name),         TEXT(o_faxg, descr),        FIELD(o_faxg, f3, "%5hu"),
-                      FIELD(o_faxg, f4, "%5hu"), FIELD(o_faxg, f5, "%8lx"), FIELD(o_faxg, f6, "%8lx")};
-const Fields kFaxl =
-    faxl_head<o_faxl>() + Fields{TEXT(o_faxl, f9),  FIELD(o_faxl, f10, "%8lx"), FIELD(o_faxl, f11, "%8lx"),
-                                 TEXT(o_faxl, f12), TEXT(o_faxl, f13),          TEXT(o_faxl, f14),
-                                 FIELD(o_faxl, f15, "%5hu"), TEXT(o_faxl, f16), FIELD(o_faxl, f17, "%5hu"),
-                                 TEXT(o_faxl, f18)};
+const Fields kFaxg = {TEXT(o_faxg, name),        TEXT(o_faxg, descr),
+                      FIELD(o_faxg, f3, "%5hu"), FIELD(o_faxg, f4, "%5hu"),
+                      FIELD(o_faxg, f5, "%8lx"), FIELD(o_faxg, f6, "%8lx")};
+const Fields kFaxl = faxl_head<o_faxl>() +
+                     Fields{TEXT(o_faxl, f9),           FIELD(o_faxl, f10, "%8lx"),
+                            FIELD(o_faxl, f11, "%8lx"), TEXT(o_faxl, f12),
+                            TEXT(o_faxl, f13),          TEXT(o_faxl, f14),
+                            FIELD(o_faxl, f15, "%5hu"), TEXT(o_faxl, f16),
+                            FIELD(o_faxl, f17, "%5hu"), TEXT(o_faxl, f18)};
 const Fields kFaxlV0 = faxl_new_fields<o_faxl_v0>();
 const Fields kFaxlV1 = faxl_new_fields<o_faxl_v1>() + Fields{TEXT(o_faxl_v1, f34)};
-const Fields kPrinter = {TEXT(o_printer, name),         TEXT(o_printer, descr), FIELD(o_printer, f3, "%5hu"),
-                         TEXT(o_printer, f4),           TEXT(o_printer, f5),    FIELD(o_printer, f6, "%5hu"),
+const Fields kPrinter = {TEXT(o_printer, name),        TEXT(o_printer, descr),
+                         FIELD(o_printer, f3, "%5hu"), TEXT(o_printer, f4),
+                         TEXT(o_printer, f5),          FIELD(o_printer, f6, "%5hu"),
                          FIELD(o_printer, f7, "%5hu")};
 const Fields kGroupl = {TEXT(o_groupl, f1), TEXT(o_groupl, f2), TEXT(o_groupl, f3)};
 const Fields kRoute = route_head<o_route>();
@@ -120,23 +124,25 @@ const Fields kRouteV0 = route_new_fields<o_route_v0>();
 const Fields kRouteV1 = route_new_fields<o_route_v1>();
 const Fields kTele = {TEXT(o_tele, name), TEXT(o_tele, f2),        TEXT(o_tele, f3),
                       TEXT(o_tele, f4),   FIELD(o_tele, f5, "%c"), FIELD(o_tele, f6, "%5hu")};
-const Fields kTebu = {TEXT(o_tebu, name), TEXT(o_tebu, f2), TEXT(o_tebu, f3),
-                      TEXT(o_tebu, f4),   TEXT(o_tebu, f5), FIELD(o_tebu, perm, "%2hx"),
+const Fields kTebu = {TEXT(o_tebu, name),       TEXT(o_tebu, f2), TEXT(o_tebu, f3),
+                      TEXT(o_tebu, f4),         TEXT(o_tebu, f5), FIELD(o_tebu, perm, "%2hx"),
                       FIELD(o_tebu, f7, "%2d"), TEXT(o_tebu, f8), TEXT(o_tebu, f9),
                       TEXT(o_tebu, f10)};
-const Fields kTebul = {TEXT(o_tebul, f1), TEXT(o_tebul, f2),        TEXT(o_tebul, f3),       TEXT(o_tebul, f4),
-                       TEXT(o_tebul, f5), FIELD(o_tebul, f6, "%c"), FIELD(o_tebul, f7, "%5hu")};
+const Fields kTebul = {TEXT(o_tebul, f1),         TEXT(o_tebul, f2), TEXT(o_tebul, f3),
+                       TEXT(o_tebul, f4),         TEXT(o_tebul, f5), FIELD(o_tebul, f6, "%c"),
+                       FIELD(o_tebul, f7, "%5hu")};
 const Fields kTgroup = {TEXT(o_tgroup, name), TEXT(o_tgroup, f2), TEXT(o_tgroup, f3),
                         TEXT(o_tgroup, f4),   TEXT(o_tgroup, f5), FIELD(o_tgroup, perm, "%2hx")};
 const Fields kTgroupl = {TEXT(o_tgroupl, f1), TEXT(o_tgroupl, f2), TEXT(o_tgroupl, f3)};
 const Fields kMuser = {TEXT(o_muser, address), TEXT(o_muser, line), FIELD(o_muser, f3, "%-15ld")};
 const Fields kGwuserV0 = gwuser_fields<o_gwuser_v0>();
 const Fields kGwuserV1 = gwuser_fields<o_gwuser_v1>();
-const Fields kReplyAddr = {FIELD(o_reply_addr_v0, f1, "%-5hu"), TEXT(o_reply_addr_v0, f2),
-                           TEXT(o_reply_addr_v0, f3),           TEXT(o_reply_addr_v0, f4),
-                           TEXT(o_reply_addr_v0, f5),           FIELD(o_reply_addr_v0, f6, "%c"),
-                           FIELD(o_reply_addr_v0, f7, "%-6d"),  FIELD(o_reply_addr_v0, f8, "%-15ld"),
-                           FIELD(o_reply_addr_v0, f9, "%-15ld")};
+const Fields kReplyAddr = {
+    FIELD(o_reply_addr_v0, f1, "%-5hu"), TEXT(o_reply_addr_v0, f2),
+    TEXT(o_reply_addr_v0, f3),           TEXT(o_reply_addr_v0, f4),
+    TEXT(o_reply_addr_v0, f5),           FIELD(o_reply_addr_v0, f6, "%c"),
+    FIELD(o_reply_addr_v0, f7, "%-6d"),  FIELD(o_reply_addr_v0, f8, "%-15ld"),
+    FIELD(o_reply_addr_v0, f9, "%-15ld")};
 const Fields kUser = {TEXT(o_user, alpha_host), TEXT(o_user, alpha_user), TEXT(o_user, f3),
                       TEXT(o_user, f4),         TEXT(o_user, f5),         FIELD(o_user, f6, "%c"),
                       TEXT(o_user, f7),         FIELD(o_user, f8, "%5lu")};
@@ -360,7 +366,10 @@ int read_versioned(FILE *f, int *version, void *body, const Fields &v0, const Fi
     return read_fields(f, body, *version == 0 ? v0 : v1);
 }
 
-Fields leading(const Fields &fields, size_t n) { return Fields(fields.begin(), fields.begin() + n); }
+Fields leading(const Fields &fields, size_t n)
+{
+    return Fields(fields.begin(), fields.begin() + n);
+}
 
 [[noreturn]] void out_of_memory()
 {
@@ -383,10 +392,10 @@ extern "C" {
 
 // The records whose printer and reader are their field table and nothing
 // else.
-#define PRINTER(rec, fields)                                                \
-    void fprint_##rec(FILE *f, const rec *r, const char *sep) noexcept     \
-    {                                                                       \
-        print_line(f, r, fields, sep);                                      \
+#define PRINTER(rec, fields)                                           \
+    void fprint_##rec(FILE *f, const rec *r, const char *sep) noexcept \
+    {                                                                  \
+        print_line(f, r, fields, sep);                                 \
     }
 #define READER(rec, fields) \
     int frd_##rec(FILE *f, rec *r) noexcept { return read_fields(f, r, fields); }
@@ -454,7 +463,8 @@ int frd_o_gwuser(FILE *f, o_gwuser *rec) noexcept
 
 int frd_o_faxl_new(FILE *f, o_faxl_new *rec) noexcept
 {
-    return rec != nullptr ? read_versioned(f, &rec->version, &rec->o_faxl_new_u, kFaxlV0, kFaxlV1) : 0;
+    return rec != nullptr ? read_versioned(f, &rec->version, &rec->o_faxl_new_u, kFaxlV0, kFaxlV1)
+                          : 0;
 }
 
 int frd_o_faxl_new_v1(FILE *f, o_faxl_new *rec) noexcept
