@@ -14,7 +14,8 @@ PACKAGES=(
   slapd ldap-utils
   dovecot-imapd dovecot-pop3d
   dpkg-dev lintian
-  openssl valgrind util-linux
+  openssl valgrind util-linux iproute2
+  clang-format
 )
 if [[ "${DIALCRED_WITH_CLANG:-0}" == 1 ]]; then
   PACKAGES+=(clang libclang-rt-14-dev)

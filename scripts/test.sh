@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds, starts rpcbind when
-# none runs, runs every test (the live ones start their own private slapd,
-# dovecot, omega and alpha servers on loopback) once normally and once under
-# the address and undefined-behaviour sanitizers, fuzzes every decoder for a
-# bounded time (30 s each), builds the Debian packages (debian/, without
-# running the suite a third time), installs and checks them, and stops what
-# it started.
+# The whole test suite: installs what is missing, checks the layout of the
+# sources (scripts/format.sh), builds, starts rpcbind when none runs, runs
+# every test (the live ones start their own private slapd, dovecot, omega and
+# alpha servers on loopback) once normally and once under the address and
+# undefined-behaviour sanitizers, fuzzes every decoder for a bounded time
+# (30 s each), builds the Debian packages (debian/, without running the suite
+# a third time), installs and checks them, and stops what it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 
 bash scripts/setup.sh
+echo "== layout of the sources"
+bash scripts/format.sh
 source scripts/rpcbind.sh
 trap stop_rpcbind EXIT
 start_rpcbind
