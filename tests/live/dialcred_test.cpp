@@ -1,8 +1,6 @@
 // dialcred's answers: for each way a run can end, also while a server it needs is down, keeps
 // silent, stalls or cannot write, and for many runs at once, the exact bytes it prints on standard
 // output and standard error, its exit status, and what it leaves on the alpha server.
-#include <arpa/inet.h>
-
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -37,13 +35,9 @@ Usrconf imh(const std::string &mailbox) { return entry("GD_IMH", mailbox); }
 // (the kernel completes the connections). It stays open until the test process ends.
 std::uint16_t silent_port()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof a;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(fd, 64) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-        throw std::runtime_error("silent_port: cannot listen on 127.0.0.1");
-    return ntohs(a.sin_port);
+    std::uint16_t port;
+    testsupport::listen_on_loopback(port);
+    return port;
 }
 
 // A directory that stalls for 3 seconds, and then answers.

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "process.hpp"
+
 namespace e2e {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -59,15 +61,10 @@ public:
                   std::function<Answer(const RpcCall &)> responder)
         : programs_(std::move(programs)),
           responder_(std::move(responder)),
-          listen_fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+          listen_fd_(testsupport::listen_on_loopback(port_))
     {
-        sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t len = sizeof addr;
-        auto *sa = reinterpret_cast<sockaddr *>(&addr);
-        if (bind(listen_fd_, sa, len) != 0 || listen(listen_fd_, 64) != 0 ||
-            getsockname(listen_fd_, sa, &len) != 0)
-            throw std::runtime_error("hostile server: no socket");
-        netbuf nb{len, len, &addr};
+        sockaddr_in addr{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};
+        netbuf nb{sizeof addr, sizeof addr, &addr};
         netconfig *tcp = getnetconfigent("tcp");
         for (unsigned long prog : programs_) {
             rpcb_unset(prog, 1, nullptr);
@@ -143,6 +140,7 @@ private:
 
     std::vector<unsigned long> programs_;
     std::function<Answer(const RpcCall &)> responder_;
+    std::uint16_t port_ = 0;
     int listen_fd_;
     std::list<Connection> connections_;  // reaped at the next accept
     std::thread acceptor_;

@@ -185,14 +185,24 @@ std::string Daemon::log_tail() const
     return all.substr(all.size() > 4000 ? all.size() - 4000 : 0);
 }
 
-std::uint16_t free_tcp_port()
+int listen_on_loopback(std::uint16_t &port)
 {
     sockaddr_in addr;
     Fd fd{tcp_socket(0, addr)};
     socklen_t len = sizeof addr;
-    check(bind(fd.fd, reinterpret_cast<sockaddr *>(&addr), len), "bind 127.0.0.1:0");
-    check(getsockname(fd.fd, reinterpret_cast<sockaddr *>(&addr), &len), "getsockname");
-    return ntohs(addr.sin_port);
+    auto *sa = reinterpret_cast<sockaddr *>(&addr);
+    check(bind(fd.fd, sa, len), "bind 127.0.0.1:0");
+    check(listen(fd.fd, 64), "listen");
+    check(getsockname(fd.fd, sa, &len), "getsockname");
+    port = ntohs(addr.sin_port);
+    return std::exchange(fd.fd, -1);
+}
+
+std::uint16_t free_tcp_port()
+{
+    std::uint16_t port;
+    close(listen_on_loopback(port));
+    return port;
 }
 
 bool greets(std::uint16_t port, const std::string &greeting)

@@ -66,6 +66,8 @@ private:
     std::filesystem::path log_;
 };
 
+// A socket listening on 127.0.0.1 at a port the kernel picked, which goes to `port`.
+int listen_on_loopback(std::uint16_t &port);
 std::uint16_t free_tcp_port();  // of 127.0.0.1, free a moment ago
 // True when 127.0.0.1:port accepts a connection and its first line starts with greeting.
 bool greets(std::uint16_t port, const std::string &greeting = "");
