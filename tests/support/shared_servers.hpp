@@ -18,7 +18,6 @@
 namespace e2e {
 
 using testsupport::RunResult;
-using Usrconf = std::map<std::pair<std::string, std::string>, std::string>;
 
 const std::string kUsage = "Sie m\xfcssen alle drei Felder ausf\xfcllen.\n";
 const std::string kNoRoute = "Die Durchwahl ist unbekannt (route).\n\n";
